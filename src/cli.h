@@ -1,0 +1,25 @@
+// The command line: banner, option scan, help text, and the run that wires
+// the scan to the output and turns failures into messages and exit statuses.
+#pragma once
+
+namespace tapnames {
+
+struct Options {
+  bool extract_all = false;  // -a: every name, numbered
+  bool escape = false;       // -e: control codes by name
+  const char* path = nullptr;
+};
+
+// Options come before the path; only the second character of an option is
+// looked at, and everything after the path is ignored.
+Options parse_options(int argc, const char* const* argv) noexcept;
+
+// argv[0], or "tapnames" when the argument vector is empty or argv[0] is "".
+const char* program_name(int argc, const char* const* argv) noexcept;
+
+void print_help(const char* program_name) noexcept;
+
+// The whole run. Returns 0 after a scan, -1 on any failure.
+int run(int argc, const char* const* argv) noexcept;
+
+}  // namespace tapnames

@@ -1,0 +1,61 @@
+// The pulse decoder: turns a stream of pulse lengths into bits and bytes,
+// finds the header block of a turbo-loader recording (pilot, sync sequence,
+// block type) and copies its 16-byte file name into the caller's buffer.
+//
+// `feed_pulse` is the reference, one pulse at a time; `feed_pulses` runs the
+// same machine over a whole buffer and stops early when a name is complete.
+// Both leave the decoder in exactly the same state after the same pulses.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tapnames {
+
+// 16 name bytes as stored on tape, plus a terminating zero set by the caller
+// before rendering.
+inline constexpr std::size_t kTapeNameSize = 17;
+inline constexpr std::size_t kNameLength = 16;
+using TapeName = std::array<std::uint8_t, kTapeNameSize>;
+
+enum class DecoderState : std::int32_t { Searching = 0, Pilot = 1, Header = 2 };
+
+// Result of a bulk run: how many pulses were used, and whether the last of
+// them completed a name.
+struct BulkResult {
+  std::size_t consumed = 0;
+  bool found = false;
+};
+
+class PulseDecoder {
+ public:
+  // The four fields of the decoder; all zero at the start of a run.
+  struct Fields {
+    DecoderState state = DecoderState::Searching;
+    std::uint8_t shift_register = 0;
+    std::uint8_t bit_count = 0;  // 0 to 7
+    std::int32_t byte_count = 0;
+    friend bool operator==(const Fields&, const Fields&) = default;
+  };
+
+  PulseDecoder() = default;
+  // Starts from given fields (tests use it to reach long pilots quickly);
+  // bit_count is taken modulo 8.
+  explicit PulseDecoder(const Fields& fields) noexcept;
+
+  // Feeds one pulse (only its low eight bits count). Returns 1 when this pulse
+  // completed a name, which is then in bytes 0 to 15 of `name`, otherwise 0.
+  int feed_pulse(unsigned pulse, TapeName& name) noexcept;
+
+  // Feeds pulses until the span ends or a name is completed.
+  BulkResult feed_pulses(std::span<const std::uint8_t> pulses, TapeName& name) noexcept;
+
+  [[nodiscard]] const Fields& fields() const noexcept { return fields_; }
+
+ private:
+  Fields fields_;
+};
+
+}  // namespace tapnames

@@ -1,0 +1,76 @@
+// Name rendering: trimming, the stop at a zero byte, and every code range
+// with and without escaping.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "render/name_render.h"
+
+namespace {
+
+std::string rendered(std::string_view bytes, bool escape) {
+  tapnames::TapeName name{};
+  std::fill(name.begin(), name.begin() + 16, ' ');
+  std::copy(bytes.begin(), bytes.end(), name.begin());
+  std::array<char, tapnames::kMaxRenderedName> text{};
+  const std::size_t length = tapnames::render_name(name, escape, text);
+  return {text.data(), length};
+}
+
+struct Case {
+  std::string_view name;
+  bool escape;
+  std::string_view text;
+};
+
+constexpr std::string_view operator""_b(const char* bytes, std::size_t size) {
+  return {bytes, size};
+}
+
+TEST(Render, WritesEachCodeRangeAsSpecified) {
+  const Case cases[] = {
+      {"                ", false, ""},
+      {"AB  CD", false, "AB  CD"},
+      {" !09@Z[]", true, " !09@Z[]"},
+      {"A\x5E\x93\xC1", false, "A."},
+      {"A\x5E\x93\xC1", true, "A.{CLEAR & HOME}."},
+      {"\x0D\x01", false, ""},
+      {"\x0D\x01", true, "{RETURN}."},
+      {"ABC\0EFG"_b, true, "ABC"},
+      {"\0ABC"_b, false, ""},
+      {"X\xA0", false, "X"},
+      {"X\xA0", true, "X{SHIFT+SPACE}"},
+      {"\x7F\x80\xA1\xFF", false, ".."},
+      {"\x7F\x80\xA1\xFF", true, "...."},
+      {"\x05\x08\x09\x0E\x11\x12\x13\x14", true,
+       "{WHITE}{DISABLE SHIFT+C=}{ENABLE SHIFT+C=}{SMALL CHARS}{CURS DOWN}{REVERSE ON}{HOME}"
+       "{INST DEL}"},
+      {"\x1C\x1D\x1E\x1F\x1B", true, "{RED}{CURS RIGHT}{GREEN}{BLU}."},
+      {"\x85\x86\x87\x88\x89\x8A\x8B\x8C", true, "{F1}{F2}{F3}{F4}{F5}{F6}{F7}{F8}"},
+      {"\x8D\x8E\x8F\x90\x91\x92\x93\x94", true,
+       "{SHIFT+RETURN}{CAPITAL CHARS}.{BLACK}{CURS UP}{REVERSE OFF}{CLEAR & HOME}"
+       "{SHIFT+INST DEL}"},
+      {"\x9C\x9D\x9E\x9F\x9B", true, "{PURPLE}{CURS LEFT}{YELLOW}{CYAN}."},
+      {"\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08", true,
+       "{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}"
+       "{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}"
+       "{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}"
+       "{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(rendered(c.name, c.escape), c.text) << "escape " << c.escape << ": " << c.text;
+  }
+}
+
+TEST(Render, TrimsOnlyTrailingSpacesInPlace) {
+  tapnames::TapeName name{};
+  const std::string_view bytes = " A B            ";
+  std::copy(bytes.begin(), bytes.end(), name.begin());
+  std::array<char, tapnames::kMaxRenderedName> text{};
+  EXPECT_EQ(tapnames::render_name(name, false, text), 4U);
+  const tapnames::TapeName trimmed = {' ', 'A', ' ', 'B'};
+  EXPECT_EQ(name, trimmed);
+}
+
+}  // namespace
