@@ -58,6 +58,23 @@ constexpr std::uint8_t shifted_in(std::uint8_t shift_register, bool one) {
   return static_cast<std::uint8_t>((unsigned{shift_register} << 1U) | (one ? 1U : 0U));
 }
 
+// Shifts a pulse in as a bit of the current block. An out-of-range pulse
+// abandons the block (the register keeps the shifted value). Returns true when
+// the pulse completed a byte.
+inline bool shift_in_block(PulseDecoder::Fields& f, PulseClass pulse_class) {
+  f.shift_register = shifted_in(f.shift_register, pulse_class == PulseClass::One);
+  if (pulse_class == PulseClass::OutOfRange) {
+    f.state = State::Searching;
+    return false;
+  }
+  if (++f.bit_count < kBitsPerByte) {
+    return false;
+  }
+  f.bit_count = 0;
+  f.byte_count = saturating_add(f.byte_count, 1);
+  return true;
+}
+
 // One pulse through the machine. Shared by the reference and the bulk path so
 // that the two cannot drift apart.
 inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
@@ -74,17 +91,7 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
       return 0;
 
     case State::Pilot:
-      f.shift_register = shifted_in(f.shift_register, pulse_class == PulseClass::One);
-      if (pulse_class == PulseClass::OutOfRange) {
-        f.state = State::Searching;
-        return 0;
-      }
-      if (++f.bit_count == kBitsPerByte) {
-        f.bit_count = 0;
-        f.byte_count = saturating_add(f.byte_count, 1);
-        if (f.shift_register == kPilotByte) {
-          return 0;
-        }
+      if (shift_in_block(f, pulse_class) && f.shift_register != kPilotByte) {
         if (f.byte_count >= kMinPilotCount) {
           f.byte_count = 1;  // the byte just completed is the first sync byte
           f.state = State::Header;
@@ -116,15 +123,7 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
           return 1;
         }
       }
-      f.shift_register = shifted_in(f.shift_register, pulse_class == PulseClass::One);
-      if (pulse_class == PulseClass::OutOfRange) {
-        f.state = State::Searching;
-        return 0;
-      }
-      if (++f.bit_count == kBitsPerByte) {
-        f.bit_count = 0;
-        f.byte_count = saturating_add(f.byte_count, 1);
-      }
+      shift_in_block(f, pulse_class);
       return 0;
   }
   // Only reachable from a state value outside the enumeration: treat it as
