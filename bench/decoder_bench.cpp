@@ -1,0 +1,59 @@
+// Decoder throughput: the per-pulse reference loop against the bulk path, on
+// the same synthetic tape, in pulses per second.
+#include <benchmark/benchmark.h>
+
+#include "bench_tape.h"
+#include "decoder/pulse_decoder.h"
+
+namespace {
+
+const std::vector<std::uint8_t>& tape() {
+  static const std::vector<std::uint8_t> segment = tapes::bench_tape_segment(1);
+  return segment;
+}
+
+// One pulse is one byte of the image, so items/s and bytes/s are the same.
+void report(benchmark::State& state, std::size_t pulses, int names) {
+  const auto total = state.iterations() * static_cast<std::int64_t>(pulses);
+  state.SetItemsProcessed(total);
+  state.SetBytesProcessed(total);
+  state.counters["names"] = static_cast<double>(names) / static_cast<double>(state.iterations());
+}
+
+void per_pulse(benchmark::State& state) {
+  const auto& pulses = tape();
+  int names = 0;
+  for (auto _ : state) {
+    tapnames::PulseDecoder decoder;
+    tapnames::TapeName name{};
+    for (const std::uint8_t pulse : pulses) {
+      names += decoder.feed_pulse(pulse, name);
+    }
+    benchmark::DoNotOptimize(names);
+  }
+  report(state, pulses.size(), names);
+}
+
+void bulk(benchmark::State& state) {
+  const auto& pulses = tape();
+  int names = 0;
+  for (auto _ : state) {
+    tapnames::PulseDecoder decoder;
+    tapnames::TapeName name{};
+    std::span<const std::uint8_t> rest(pulses);
+    while (!rest.empty()) {
+      const auto result = decoder.feed_pulses(rest, name);
+      names += result.found ? 1 : 0;
+      rest = rest.subspan(result.consumed);
+    }
+    benchmark::DoNotOptimize(names);
+  }
+  report(state, pulses.size(), names);
+}
+
+BENCHMARK(per_pulse)->Unit(benchmark::kMillisecond);
+BENCHMARK(bulk)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
