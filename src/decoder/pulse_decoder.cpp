@@ -164,20 +164,53 @@ std::size_t search_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   return static_cast<std::size_t>(std::countr_zero(locks)) + 1;
 }
 
-// Pilot on a byte boundary: counts up to eight whole pilot bytes at once.
-// Returns the number of pulses consumed (a multiple of eight, maybe zero).
+// Pilot on a byte boundary: counts the whole pilot bytes among the next 64
+// pulses and, if one of them is not a pilot byte, settles it too: the pilot
+// either ends there (into Header or back to Searching) or is broken by an
+// out-of-range pulse. Returns the number of pulses consumed (at least one).
 std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   constexpr std::uint64_t kPilotOnes = 0x4040404040404040ULL;  // 0x02, MSB first
+  constexpr std::uint64_t kByteMask = 0xFF;
+  constexpr std::int32_t kBytesPerMask = kMaskWidth / kBitsPerByte;
   const std::uint64_t ones = mask_in_range(pulses, kOneLow, kOneHigh);
   const std::uint64_t in_range = mask_in_range(pulses, kZeroLow, kOneHigh);
   const std::uint64_t mismatch = (ones ^ kPilotOnes) | ~in_range;
-  const unsigned good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
-  if (good_bytes == 0) {
-    return 0;
+  if (mismatch == 0) {
+    f.shift_register = kPilotByte;
+    f.byte_count = saturating_add(f.byte_count, kBytesPerMask);
+    return kMaskWidth;
   }
-  f.shift_register = kPilotByte;
-  f.byte_count = saturating_add(f.byte_count, static_cast<std::int32_t>(good_bytes));
-  return std::size_t{good_bytes} * kBitsPerByte;
+  const unsigned good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
+  const unsigned good_pulses = good_bytes * kBitsPerByte;
+  if (good_bytes != 0) {
+    f.shift_register = kPilotByte;
+    f.byte_count = saturating_add(f.byte_count, static_cast<std::int32_t>(good_bytes));
+  }
+  // The next byte is not a pilot byte. Pulse t of it has its bit at register
+  // position 7 - t once the byte is complete.
+  const auto byte_ones = static_cast<std::uint8_t>((ones >> good_pulses) & kByteMask);
+  const auto byte_in_range = static_cast<std::uint8_t>((in_range >> good_pulses) & kByteMask);
+  if (byte_in_range == kByteMask) {
+    f.shift_register = kReversedBits[byte_ones];
+    f.byte_count = saturating_add(f.byte_count, 1);
+    if (f.byte_count >= kMinPilotCount) {
+      f.byte_count = 1;  // the byte just completed is the first sync byte
+      f.state = State::Header;
+    } else {
+      f.state = State::Searching;
+    }
+    return good_pulses + kBitsPerByte;
+  }
+  // Pulse `broken` is out of range: pulses 0..broken are shifted in (the last
+  // as a zero), only those before it are counted as bits.
+  const auto broken = static_cast<unsigned>(std::countr_one(byte_in_range));
+  const unsigned shifted = broken + 1;
+  f.shift_register = static_cast<std::uint8_t>(
+      (unsigned{f.shift_register} << shifted) |
+      (unsigned{kReversedBits[byte_ones]} >> (kBitsPerByte - shifted)));
+  f.bit_count = static_cast<std::uint8_t>(broken);
+  f.state = State::Searching;
+  return good_pulses + shifted;
 }
 
 }  // namespace
@@ -204,11 +237,8 @@ BulkResult PulseDecoder::feed_pulses(std::span<const std::uint8_t> pulses,
       continue;
     }
     if (left >= kMaskWidth && f.state == State::Pilot && f.bit_count == 0) {
-      const std::size_t used = pilot_block(f, p);
-      p += used;
-      if (used != 0) {
-        continue;
-      }
+      p += pilot_block(f, p);
+      continue;
     }
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
