@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "render/name_render.h"
+#include "results.h"
 #include "scan.h"
 #include "version.h"
 
@@ -15,29 +15,6 @@ namespace tapnames {
 namespace {
 
 constexpr int kFailure = -1;
-
-// Writes the result lines: "FOUND: \"...\"" for the first name, or numbered
-// "FOUND (001): \"...\"" lines in all-names mode.
-class ResultPrinter final : public NameSink {
- public:
-  ResultPrinter(bool extract_all, bool escape) : extract_all_(extract_all), escape_(escape) {}
-
-  void on_name(TapeName& name) override {
-    if (extract_all_) {
-      ++count_;
-      std::printf("FOUND (%03llu): \"", count_);
-    } else {
-      std::fputs("FOUND: \"", stdout);
-    }
-    print_name(name, escape_, stdout);
-    std::fputs("\"\n", stdout);
-  }
-
- private:
-  bool extract_all_;
-  bool escape_;
-  unsigned long long count_ = 0;  // NOLINT(google-runtime-int): matches %llu
-};
 
 // Flushes standard output; a failure to write anything turns the status into
 // a failure with a message, so a truncated list is never taken for success.
@@ -98,7 +75,7 @@ int run(int argc, const char* const* argv) noexcept {
   // Only a hint for read-ahead; the scan does not depend on it.
   static_cast<void>(::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL));
 
-  ResultPrinter printer(options.extract_all, options.escape);
+  ResultPrinter printer(options.extract_all, options.escape, stdout);
   NameScanner scanner(options.extract_all, printer);
   const ScanStatus status = scan_descriptor(fd, scanner);
   ::close(fd);

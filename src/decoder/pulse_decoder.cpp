@@ -23,7 +23,7 @@ constexpr unsigned kBitsPerByte = 8;
 
 enum class PulseClass : std::uint8_t { Zero, One, OutOfRange };
 
-constexpr std::array<PulseClass, 256> kPulseClasses = [] {
+constexpr std::array<PulseClass, 256> make_pulse_classes() {
   std::array<PulseClass, 256> table{};
   for (std::size_t value = 0; value < table.size(); ++value) {
     if (value >= kOneLow && value <= kOneHigh) {
@@ -35,9 +35,9 @@ constexpr std::array<PulseClass, 256> kPulseClasses = [] {
     }
   }
   return table;
-}();
+}
 
-constexpr std::array<std::uint8_t, 256> kReversedBits = [] {
+constexpr std::array<std::uint8_t, 256> make_reversed_bits() {
   std::array<std::uint8_t, 256> table{};
   for (unsigned value = 0; value < table.size(); ++value) {
     unsigned reversed = 0;
@@ -47,7 +47,10 @@ constexpr std::array<std::uint8_t, 256> kReversedBits = [] {
     table[value] = static_cast<std::uint8_t>(reversed);
   }
   return table;
-}();
+}
+
+constexpr std::array<PulseClass, 256> kPulseClasses = make_pulse_classes();
+constexpr std::array<std::uint8_t, 256> kReversedBits = make_reversed_bits();
 
 constexpr std::int32_t saturating_add(std::int32_t count, std::int32_t amount) {
   constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
@@ -205,9 +208,9 @@ std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   // as a zero), only those before it are counted as bits.
   const auto broken = static_cast<unsigned>(std::countr_one(byte_in_range));
   const unsigned shifted = broken + 1;
-  f.shift_register = static_cast<std::uint8_t>(
-      (unsigned{f.shift_register} << shifted) |
-      (unsigned{kReversedBits[byte_ones]} >> (kBitsPerByte - shifted)));
+  f.shift_register =
+      static_cast<std::uint8_t>((unsigned{f.shift_register} << shifted) |
+                                (unsigned{kReversedBits[byte_ones]} >> (kBitsPerByte - shifted)));
   f.bit_count = static_cast<std::uint8_t>(broken);
   f.state = State::Searching;
   return good_pulses + shifted;
