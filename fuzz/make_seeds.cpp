@@ -1,0 +1,55 @@
+// Writes seed inputs for the fuzz targets, made with the tape builder:
+// make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tape_builder.h"
+
+namespace {
+
+bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) {
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && written;
+}
+
+std::vector<std::vector<std::uint8_t>> seed_tapes() {
+  using tapes::TapeBuilder;
+  return {
+      TapeBuilder().header("HELLO").byte(0).take(),
+      TapeBuilder().header("\x12TITLE\x92 \x1c\x93\xA0\x0D").take(),
+      TapeBuilder().header("TYPE TWO", 2, 959).header("BACK TO BACK", 1, 959).take(),
+      TapeBuilder().pulses(tapes::kOnePulse).header("EARLY", 1, 960).take(),
+      TapeBuilder().pilot().sync().byte(1).header("CUT").take(),
+      TapeBuilder().slow_pulses(3000, 1).header("AFTER SLOW").data_block(200, 2).take(),
+      TapeBuilder().header("SHORT", 1, 958).header("WRONG", 7).take(),
+  };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fputs("usage: make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR\n", stderr);
+    return 2;
+  }
+  // Differential inputs start with the decoder state and the chunk sizes.
+  constexpr std::array<std::uint8_t, 15> kPrefix = {0,   0, 0,  0, 0,   0,  0, 3,
+                                                    200, 1, 64, 9, 255, 17, 40};
+  int index = 0;
+  for (const auto& tape : seed_tapes()) {
+    std::vector<std::uint8_t> differential(kPrefix.begin(), kPrefix.end());
+    differential.insert(differential.end(), tape.begin(), tape.end());
+    const std::string name = "/seed-" + std::to_string(index++);
+    if (!write_file(argv[1] + name, tape) || !write_file(argv[2] + name, differential)) {
+      std::perror("make_seeds");
+      return 1;
+    }
+  }
+  return 0;
+}
