@@ -1,7 +1,7 @@
 // Writes a synthetic tape image of about the given size for timing runs:
 // make_bench_tape OUTPUT.tap MEBIBYTES
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "bench_tape.h"

@@ -158,6 +158,15 @@ TEST(Decoder, ReportsOnThePulseAfterTheLastNameBit) {
   EXPECT_EQ(all_names(tape), std::vector<std::string>{padded("END")});
 }
 
+TEST(Decoder, BlockCutAtAnyPulseGivesNoName) {
+  const auto block = TapeBuilder().header("CUT").take();
+  for (std::size_t length = 0; length < block.size(); ++length) {
+    const std::vector<std::uint8_t> cut(block.begin(), block.begin() + static_cast<long>(length));
+    ASSERT_EQ(all_names(cut), std::vector<std::string>{}) << "cut at " << length;
+  }
+  EXPECT_EQ(all_names(block), std::vector<std::string>{padded("CUT")});
+}
+
 TEST(Decoder, PilotCountSaturatesInsteadOfOverflowing) {
   constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
   const auto pilot = TapeBuilder().pilot(100).take();
