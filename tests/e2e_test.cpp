@@ -15,12 +15,13 @@
 
 #include "demo_tape.h"
 #include "tape_builder.h"
+#include "version.h"
 
 namespace {
 
 constexpr const char* kBinary = TAPNAMES_BINARY;
 constexpr const char* kDemo = TAPNAMES_DEMO;
-const std::string kBanner = "tapnames rel 1.1\n";
+const std::string kBanner = "tapnames rel " + std::string(tapnames::kRelease) + "\n";
 
 std::string help(const std::string& program) {
   return "Usage: " + program +
