@@ -158,7 +158,7 @@ std::size_t search_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   const std::uint64_t locks = ~ones & earlier(1) & ~not_one_before;
   if (locks == 0) {
     f.shift_register = register_after(ones);
-    return 64;
+    return kMaskWidth;
   }
   f.shift_register = kPilotByte;
   f.bit_count = 0;
