@@ -78,6 +78,17 @@ inline bool shift_in_block(PulseDecoder::Fields& f, PulseClass pulse_class) {
   return true;
 }
 
+// A completed byte that is not a pilot byte ends the pilot: it is the first
+// sync byte if the pilot was long enough, else the search starts again.
+inline void end_pilot(PulseDecoder::Fields& f) {
+  if (f.byte_count >= kMinPilotCount) {
+    f.byte_count = 1;
+    f.state = State::Header;
+  } else {
+    f.state = State::Searching;
+  }
+}
+
 // One pulse through the machine. Shared by the reference and the bulk path so
 // that the two cannot drift apart.
 inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
@@ -95,12 +106,7 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
 
     case State::Pilot:
       if (shift_in_block(f, pulse_class) && f.shift_register != kPilotByte) {
-        if (f.byte_count >= kMinPilotCount) {
-          f.byte_count = 1;  // the byte just completed is the first sync byte
-          f.state = State::Header;
-        } else {
-          f.state = State::Searching;
-        }
+        end_pilot(f);
       }
       return 0;
 
@@ -174,20 +180,18 @@ std::size_t search_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
 std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   constexpr std::uint64_t kPilotOnes = 0x4040404040404040ULL;  // 0x02, MSB first
   constexpr std::uint64_t kByteMask = 0xFF;
-  constexpr std::int32_t kBytesPerMask = kMaskWidth / kBitsPerByte;
   const std::uint64_t ones = mask_in_range(pulses, kOneLow, kOneHigh);
   const std::uint64_t in_range = mask_in_range(pulses, kZeroLow, kOneHigh);
   const std::uint64_t mismatch = (ones ^ kPilotOnes) | ~in_range;
-  if (mismatch == 0) {
-    f.shift_register = kPilotByte;
-    f.byte_count = saturating_add(f.byte_count, kBytesPerMask);
-    return kMaskWidth;
-  }
+  // Eight when all 64 pulses are pilot bytes.
   const unsigned good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
   const unsigned good_pulses = good_bytes * kBitsPerByte;
   if (good_bytes != 0) {
     f.shift_register = kPilotByte;
     f.byte_count = saturating_add(f.byte_count, static_cast<std::int32_t>(good_bytes));
+  }
+  if (good_pulses == kMaskWidth) {
+    return kMaskWidth;
   }
   // The next byte is not a pilot byte. Pulse t of it has its bit at register
   // position 7 - t once the byte is complete.
@@ -196,12 +200,7 @@ std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   if (byte_in_range == kByteMask) {
     f.shift_register = kReversedBits[byte_ones];
     f.byte_count = saturating_add(f.byte_count, 1);
-    if (f.byte_count >= kMinPilotCount) {
-      f.byte_count = 1;  // the byte just completed is the first sync byte
-      f.state = State::Header;
-    } else {
-      f.state = State::Searching;
-    }
+    end_pilot(f);
     return good_pulses + kBitsPerByte;
   }
   // Pulse `broken` is out of range: pulses 0..broken are shifted in (the last
