@@ -2,20 +2,14 @@
 #include <cstdio>
 
 #include "demo_tape.h"
+#include "tape_builder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fputs("usage: make_demo OUTPUT.tap\n", stderr);
     return 2;
   }
-  const auto tape = tapes::demo_tape();
-  std::FILE* out = std::fopen(argv[1], "wb");
-  if (out == nullptr) {
-    std::perror(argv[1]);
-    return 1;
-  }
-  const bool written = std::fwrite(tape.data(), 1, tape.size(), out) == tape.size();
-  if (std::fclose(out) != 0 || !written) {
+  if (!tapes::write_tape_file(argv[1], tapes::demo_tape())) {
     std::perror(argv[1]);
     return 1;
   }

@@ -9,15 +9,6 @@
 
 namespace {
 
-bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) {
-    return false;
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return std::fclose(out) == 0 && written;
-}
-
 std::vector<std::vector<std::uint8_t>> seed_tapes() {
   using tapes::TapeBuilder;
   return {
@@ -46,7 +37,8 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> differential(kPrefix.begin(), kPrefix.end());
     differential.insert(differential.end(), tape.begin(), tape.end());
     const std::string name = "/seed-" + std::to_string(index++);
-    if (!write_file(argv[1] + name, tape) || !write_file(argv[2] + name, differential)) {
+    if (!tapes::write_tape_file((argv[1] + name).c_str(), tape) ||
+        !tapes::write_tape_file((argv[2] + name).c_str(), differential)) {
       std::perror("make_seeds");
       return 1;
     }

@@ -109,8 +109,7 @@ Outcome run_tool(const Invocation& call) {
 
 std::string write_tape(const std::string& name, const std::vector<std::uint8_t>& tape) {
   const std::string path = testing::TempDir() + "tapnames_e2e_" + name;
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(tape.data()), static_cast<std::streamsize>(tape.size()));
+  EXPECT_TRUE(tapes::write_tape_file(path.c_str(), tape)) << path;
   return path;
 }
 

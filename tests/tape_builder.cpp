@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <random>
 
 namespace tapes {
@@ -81,6 +82,15 @@ TapeBuilder& TapeBuilder::slow_pulses(std::size_t count, std::uint_fast32_t seed
     tape_.push_back(kSlowPulses[random() % kSlowPulses.size()]);
   }
   return *this;
+}
+
+bool write_tape_file(const char* path, std::span<const std::uint8_t> tape) {
+  std::FILE* out = std::fopen(path, "wb");
+  if (out == nullptr) {
+    return false;
+  }
+  const bool written = std::fwrite(tape.data(), 1, tape.size(), out) == tape.size();
+  return std::fclose(out) == 0 && written;
 }
 
 }  // namespace tapes

@@ -42,4 +42,7 @@ class TapeBuilder {
   std::vector<std::uint8_t> tape_;
 };
 
+// Writes `tape` to the file at `path`; false if it could not be written whole.
+bool write_tape_file(const char* path, std::span<const std::uint8_t> tape);
+
 }  // namespace tapes
