@@ -1,21 +1,22 @@
-// Fuzz target: the bulk decode path against the per-pulse reference. The
-// input chooses the starting state (including a pilot count near its limit),
-// the chunk sizes the bulk path is fed in, and the pulses. Both must report
-// the same names at the same pulses and end in the same state.
+// SPDX-License-Identifier: MIT
+// Fuzz target: the decoder against the independent model. The input chooses
+// the starting state (including a pilot count near its limit), the sizes of
+// the pieces the bulk path is fed in, the classifier, and the pulses. The
+// per-pulse path and the bulk path must report the same names at the same
+// pulses as the model and end in the same fields.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <span>
 
-#include "decoder/pulse_decoder.h"
+#include "decode_support.h"
 
 namespace {
 
-using tapnames::PulseDecoder;
-
 constexpr std::size_t kStateBytes = 7;
-constexpr std::size_t kChunkBytes = 8;
+constexpr std::size_t kPieceBytes = 8;
 
 void require(bool condition) {
   if (!condition) {
@@ -23,64 +24,44 @@ void require(bool condition) {
   }
 }
 
-PulseDecoder::Fields start_fields(const std::uint8_t* data) {
-  PulseDecoder::Fields fields;
-  fields.state = static_cast<tapnames::DecoderState>(data[0] % 3);
+model::Decoder start_fields(const std::uint8_t* data) {
+  model::Decoder fields;
+  fields.state = data[0] % 3;
   fields.shift_register = data[1];
-  fields.bit_count = static_cast<std::uint8_t>(data[2] % 8);
+  fields.bit_count = data[2] % 8U;
   std::uint32_t count = 0;
   std::memcpy(&count, data + 3, sizeof count);
   // Either a small count or one close to the saturation limit.
   const auto small = static_cast<std::int32_t>(count % 2048);
   const auto near_limit = std::numeric_limits<std::int32_t>::max() - small;
   fields.byte_count = (count & 0x80000000U) != 0 ? near_limit : small;
-  if (fields.state == tapnames::DecoderState::Header) {
+  if (fields.state == 2) {
     fields.byte_count = 1 + small % 31;  // the header positions that exist
   }
   return fields;
 }
 
+tapnames::Classifier classifier(std::uint8_t choice) {
+  const auto wanted = static_cast<tapnames::Classifier>(choice % 3);
+  return tapnames::classifier_available(wanted) ? wanted : tapnames::Classifier::Portable;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < kStateBytes + kChunkBytes) {
+  if (size < kStateBytes + kPieceBytes) {
     return 0;
   }
-  const PulseDecoder::Fields fields = start_fields(data);
-  const std::uint8_t* chunks = data + kStateBytes;
-  const std::uint8_t* pulses = chunks + kChunkBytes;
-  const std::size_t count = size - kStateBytes - kChunkBytes;
+  const model::Decoder start = start_fields(data);
+  const std::uint8_t* pieces = data + kStateBytes;
+  const std::span<const std::uint8_t> pulses(pieces + kPieceBytes,
+                                             size - kStateBytes - kPieceBytes);
 
-  PulseDecoder reference(fields);
-  PulseDecoder bulk(fields);
-  tapnames::TapeName reference_name{};
-  tapnames::TapeName bulk_name{};
-
-  std::size_t position = 0;  // pulses fed to the bulk path so far
-  std::size_t next_report = 0;
-  for (std::size_t chunk = 0; position < count; ++chunk) {
-    // Chunk sizes up to 4 KiB, so that the 64-pulse paths get long runs.
-    const std::size_t length = std::min<std::size_t>(
-        count - position, (std::size_t{chunks[chunk % kChunkBytes]} * 16) + 1);
-    std::size_t fed = 0;
-    while (fed < length) {
-      const auto result =
-          bulk.feed_pulses(std::span(pulses + position + fed, length - fed), bulk_name);
-      require(result.consumed >= 1 && result.consumed <= length - fed);
-      fed += result.consumed;
-      // The reference catches up pulse by pulse to the same point.
-      bool reference_found = false;
-      for (; next_report < position + fed; ++next_report) {
-        const bool found = reference.feed_pulse(pulses[next_report], reference_name) == 1;
-        require(!found || next_report + 1 == position + fed);
-        reference_found = found;
-      }
-      require(reference_found == result.found);
-      require(!result.found || reference_name == bulk_name);
-      require(result.found || fed == length);
-    }
-    position += length;
-  }
-  require(reference.fields() == bulk.fields());
+  const support::Decoded expected = support::model_decode(pulses, start);
+  require(support::per_pulse_decode(pulses, start) == expected);
+  // Pieces up to 4 KiB, so that the window kernels get long runs.
+  std::size_t next = 0;
+  const auto piece = [&] { return (std::size_t{pieces[next++ % kPieceBytes]} * 16) + 1; };
+  require(support::bulk_decode(pulses, piece, classifier(data[2] / 8U), start) == expected);
   return 0;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes seed inputs for the fuzz targets, made with the tape builder:
 // make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR
 #include <array>

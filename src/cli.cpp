@@ -1,20 +1,24 @@
+// SPDX-License-Identifier: MIT
 // Command-line handling and the run: prints the banner and help text, opens
 // the tape image, runs the scan and reports every failure on standard error.
 #include "cli.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
-#include "results.h"
-#include "scan.h"
+#include "platform.h"
 #include "version.h"
 
 namespace tapnames {
 namespace {
 
 constexpr int kFailure = -1;
+
+// Standard output goes first, so that in a log that holds both streams the
+// message follows the banner and the names found before it.
+void report(const char* message) {
+  std::fflush(stdout);
+  std::fputs(message, stderr);
+}
 
 // Flushes standard output; a failure to write anything turns the status into
 // a failure with a message, so a truncated list is never taken for success.
@@ -37,9 +41,9 @@ Options parse_options(int argc, const char* const* argv) noexcept {
       break;
     }
     if (argument[1] == 'a') {
-      options.extract_all = true;
+      options.scan.extract_all = true;
     } else if (argument[1] == 'e') {
-      options.escape = true;
+      options.scan.escape = true;
     }
   }
   return options;
@@ -60,6 +64,7 @@ void print_help(const char* program_name) noexcept {
 }
 
 int run(int argc, const char* const* argv) noexcept {
+  use_binary_output();
   std::printf("tapnames rel %.*s\n", static_cast<int>(kRelease.size()), kRelease.data());
   const Options options = parse_options(argc, argv);
   if (options.path == nullptr) {
@@ -67,20 +72,15 @@ int run(int argc, const char* const* argv) noexcept {
     return finish(kFailure);
   }
 
-  const int fd = ::open(options.path, O_RDONLY | O_CLOEXEC);  // NOLINT: POSIX varargs
-  if (fd < 0) {
-    std::fputs("Could not open input file.\n", stderr);
+  const OpenedImage image = open_image(options.path);
+  if (image.file == nullptr) {
+    report(image.is_directory ? "Could not read input file.\n" : "Could not open input file.\n");
     return finish(kFailure);
   }
-  // Only a hint for read-ahead; the scan does not depend on it.
-  static_cast<void>(::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL));
-
-  ResultPrinter printer(options.extract_all, options.escape, stdout);
-  NameScanner scanner(options.extract_all, printer);
-  const ScanStatus status = scan_descriptor(fd, scanner);
-  ::close(fd);
+  const ScanStatus status = scan_image(image.file, options.scan, stdout);
+  std::fclose(image.file);
   if (status == ScanStatus::ReadError) {
-    std::fputs("Could not read input file.\n", stderr);
+    report("Could not read input file.\n");
     return finish(kFailure);
   }
   return finish(0);

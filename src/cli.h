@@ -1,13 +1,15 @@
+// SPDX-License-Identifier: MIT
 // The command line: banner, option scan, help text, and the run that wires
 // the scan to the output and turns failures into messages and exit statuses.
 #pragma once
 
+#include "scan.h"
+
 namespace tapnames {
 
 struct Options {
-  bool extract_all = false;  // -a: every name, numbered
-  bool escape = false;       // -e: control codes by name
-  const char* path = nullptr;
+  ScanOptions scan;            // -a and -e
+  const char* path = nullptr;  // the tape image; null when none was given
 };
 
 // Options come before the path; only the second character of an option is

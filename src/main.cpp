@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tapnames: prints the file names held in the header blocks of a tape image.
 #include "cli.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The option scan: options before the path, second character only, and
 // nothing after the path.
 #include "cli.h"
@@ -29,8 +30,8 @@ TEST(Options, FollowTheScanRules) {
   };
   for (const Case& c : cases) {
     const auto options = tapnames::parse_options(static_cast<int>(c.argv.size()), c.argv.data());
-    EXPECT_EQ(options.extract_all, c.all) << c.argv.back();
-    EXPECT_EQ(options.escape, c.escape) << c.argv.back();
+    EXPECT_EQ(options.scan.extract_all, c.all) << c.argv.back();
+    EXPECT_EQ(options.scan.escape, c.escape) << c.argv.back();
     if (c.path == nullptr) {
       EXPECT_EQ(options.path, nullptr) << c.argv.back();
     } else {

@@ -1,25 +1,32 @@
-// The bulk path against the per-pulse reference: seeded random tapes, fed
-// whole through feed_pulse and in random chunks through feed_pulses, must give
-// the same names at the same pulses and the same final decoder state.
+// SPDX-License-Identifier: MIT
+// The product against the independent model: seeded random tapes, tapes that
+// put every change of state on every offset of a 64-pulse window and across
+// reads, and a header cut at every pulse. The per-pulse path, the bulk path
+// (in random pieces, with every classifier) and the whole scan must report
+// the same names at the same pulses, end in the same state and write the
+// same lines as the model.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "decoder/pulse_decoder.h"
-#include "decoder/pulse_masks.h"
+#include "decode_support.h"
 #include "tape_builder.h"
 
 namespace {
 
-using tapnames::PulseDecoder;
-using tapnames::TapeName;
-using Report = std::pair<std::size_t, std::string>;  // pulse index, name bytes
+using support::Decoded;
+using tapnames::Classifier;
 
-std::string name_text(const TapeName& name) {
-  return {name.begin(), name.begin() + 16};
+std::vector<Classifier> classifiers() {
+  std::vector<Classifier> available;
+  for (const auto c : {Classifier::Portable, Classifier::Sse2, Classifier::Avx2}) {
+    if (tapnames::classifier_available(c)) {
+      available.push_back(c);
+    }
+  }
+  return available;
 }
 
 std::vector<std::uint8_t> random_tape(std::mt19937& random) {
@@ -63,57 +70,114 @@ std::vector<std::uint8_t> random_tape(std::mt19937& random) {
   return tape.take();
 }
 
-TEST(Differential, BulkPathMatchesPerPulseReference) {
+// Checks every path of the product against the model on one tape, with the
+// bulk path's pieces chosen by `random`.
+void expect_all_paths_match(const std::vector<std::uint8_t>& tape, std::mt19937& random,
+                            const std::string& what) {
+  const Decoded expected = support::model_decode(tape);
+  ASSERT_EQ(support::per_pulse_decode(tape), expected) << what;
+  for (const Classifier classifier : classifiers()) {
+    const auto piece = [&] { return 1 + random() % 400; };
+    ASSERT_EQ(support::bulk_decode(tape, piece, classifier), expected)
+        << what << ", classifier " << static_cast<int>(classifier);
+  }
+}
+
+TEST(Differential, RandomTapesMatchTheModel) {
   std::size_t reported = 0;
   std::mt19937 random(20261207);  // NOLINT(cert-msc32-c,cert-msc51-cpp): reproducible
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 300; ++round) {
     const auto tape = random_tape(random);
-
-    PulseDecoder reference;
-    TapeName reference_name{};
-    std::vector<Report> expected;
-    for (std::size_t i = 0; i < tape.size(); ++i) {
-      if (reference.feed_pulse(tape[i], reference_name) == 1) {
-        expected.emplace_back(i, name_text(reference_name));
-      }
-    }
-
-    PulseDecoder bulk;
-    TapeName bulk_name{};
-    std::vector<Report> actual;
-    std::size_t position = 0;
-    while (position < tape.size()) {
-      const std::size_t chunk = std::min<std::size_t>(tape.size() - position, random() % 300);
-      std::span<const std::uint8_t> rest(tape.data() + position, chunk);
-      while (!rest.empty()) {
-        const auto result = bulk.feed_pulses(rest, bulk_name);
-        ASSERT_GE(result.consumed, 1U);
-        position += result.consumed;
-        rest = rest.subspan(result.consumed);
-        if (result.found) {
-          actual.emplace_back(position - 1, name_text(bulk_name));
-        } else {
-          ASSERT_TRUE(rest.empty());
+    expect_all_paths_match(tape, random, "round " + std::to_string(round));
+    reported += support::model_decode(tape).reports.size();
+    if (round % 10 == 0) {  // the whole scan, all four option sets
+      for (const bool all : {false, true}) {
+        for (const bool escape : {false, true}) {
+          ASSERT_EQ(support::scan_text(tape, all, escape), model::scan_output(tape, all, escape))
+              << "round " << round << " -a " << all << " -e " << escape;
         }
       }
     }
-    ASSERT_EQ(actual, expected) << "round " << round;
-    ASSERT_EQ(bulk.fields(), reference.fields()) << "round " << round;
-    reported += expected.size();
   }
-  EXPECT_GT(reported, 400U);  // the tapes are not all noise
+  EXPECT_GT(reported, 300U);  // the tapes are not all noise
 }
 
-TEST(Differential, VectorMaskMatchesPortableMask) {
+// A prefix of 0..127 pulses moves every change of state of a tape - the lock,
+// each pilot byte, the end of the pilot, a break, every header byte and the
+// report - through every offset of a 64-pulse window; the pieces, of one
+// window plus a varying remainder, move them across the ends of reads.
+TEST(Differential, EveryChangeOfStateAtEveryWindowOffset) {
+  using tapes::TapeBuilder;
+  auto damaged_pilot = TapeBuilder().pilot(300).take();
+  damaged_pilot[1000] = 0;
+  const std::vector<std::vector<std::uint8_t>> bodies = {
+      TapeBuilder().header("EDGE").header("NEXT", 2, 959).byte(0).take(),
+      TapeBuilder().header("SHORT", 1, 958).header("CUT", 1, 959).take(),
+      TapeBuilder().pulses(tapes::kOnePulse).header("EARLY", 1, 959).byte(0x81).take(),
+      TapeBuilder().raw(damaged_pilot).pilot(960).sync().header_body("MENDED", 3).take(),
+  };
+  std::mt19937 random(64);
+  for (std::size_t body = 0; body < bodies.size(); ++body) {
+    for (std::size_t offset = 0; offset < 2 * tapnames::kMaskWidth; ++offset) {
+      TapeBuilder tape;
+      for (std::size_t i = 0; i < offset; ++i) {
+        tape.pulses(i % 3 == 0 ? tapes::kOnePulse : tapes::kZeroPulse);
+      }
+      const auto pulses = tape.raw(bodies[body]).take();
+      const std::string what = "body " + std::to_string(body) + " offset " + std::to_string(offset);
+      const Decoded expected = support::model_decode(pulses);
+      for (const Classifier classifier : classifiers()) {
+        const auto piece = [&] { return tapnames::kMaskWidth + offset; };
+        ASSERT_EQ(support::bulk_decode(pulses, piece, classifier), expected) << what;
+      }
+      expect_all_paths_match(pulses, random, what);
+    }
+  }
+}
+
+// A header placed across the end of the scan's first read, at many offsets.
+TEST(Differential, ScanAcrossReadsMatchesTheModel) {
+  const auto header = tapes::TapeBuilder().header("ACROSS").header("AFTER").take();
+  for (std::size_t back = 1; back < header.size(); back += 997) {
+    tapes::TapeBuilder tape;
+    tape.slow_pulses(tapnames::kMaxClassifiedPulses - back, back);
+    const auto pulses = tape.raw(header).take();
+    for (const bool all : {false, true}) {
+      ASSERT_EQ(support::scan_text(pulses, all, false), model::scan_output(pulses, all, false))
+          << "header starts " << back << " pulses before the end of the first read";
+    }
+  }
+}
+
+TEST(Differential, HeaderCutAtEveryPulse) {
+  const auto block = tapes::TapeBuilder().header("CUT").take();
+  for (std::size_t length = 0; length <= block.size(); ++length) {
+    std::vector<std::uint8_t> cut(block.begin(), block.begin() + static_cast<long>(length));
+    cut.push_back(tapnames::kEndOfFilePulse);
+    ASSERT_EQ(support::bulk_decode(cut), support::model_decode(cut)) << "cut at " << length;
+  }
+  std::vector<std::uint8_t> whole = block;
+  whole.push_back(tapnames::kEndOfFilePulse);
+  EXPECT_EQ(support::model_decode(whole).reports.size(), 1U);  // the end is not lost
+}
+
+TEST(Differential, EveryClassifierMatchesThePortableOne) {
   std::mt19937 random(7);
-  std::vector<std::uint8_t> pulses(64);
-  for (int round = 0; round < 2000; ++round) {
-    for (auto& pulse : pulses)
-      pulse = static_cast<std::uint8_t>(random());
-    const auto low = static_cast<std::uint8_t>(random());
-    const auto high = static_cast<std::uint8_t>(low + random() % (256U - low));
-    ASSERT_EQ(tapnames::mask_in_range(pulses.data(), low, high),
-              tapnames::mask_in_range_portable(pulses.data(), low, high));
+  std::vector<std::uint8_t> pulses(4 * tapnames::kMaskWidth + 17);
+  tapnames::ClassifiedPulses portable;
+  tapnames::ClassifiedPulses other;
+  for (int round = 0; round < 200; ++round) {
+    for (auto& pulse : pulses) {
+      pulse = static_cast<std::uint8_t>(round % 2 == 0 ? random() : 16 + random() % 36);
+    }
+    portable.classify(pulses, Classifier::Portable);
+    for (const Classifier classifier : classifiers()) {
+      other.classify(pulses, classifier);
+      for (std::size_t at = 0; at + tapnames::kMaskWidth <= pulses.size(); ++at) {
+        ASSERT_EQ(other.ones_window(at), portable.ones_window(at)) << at;
+        ASSERT_EQ(other.in_range_window(at), portable.in_range_window(at)) << at;
+      }
+    }
   }
 }
 

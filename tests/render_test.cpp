@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name rendering: trimming, the stop at a zero byte, and every code range
 // with and without escaping.
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 #include <array>
 #include <string>
 
+#include "model.h"
 #include "render/name_render.h"
 
 namespace {
@@ -60,6 +62,26 @@ TEST(Render, WritesEachCodeRangeAsSpecified) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(rendered(c.name, c.escape), c.text) << "escape " << c.escape << ": " << c.text;
+  }
+}
+
+// Every code in every place of a name, with and without escaping, against the
+// model: the first, a middle and the last byte, before spaces and other codes.
+TEST(Render, EveryCodeMatchesTheModel) {
+  for (unsigned code = 0; code < 256; ++code) {
+    for (const std::size_t place : {0U, 7U, 15U}) {
+      for (const bool escape : {false, true}) {
+        tapnames::TapeName name{};
+        std::fill(name.begin(), name.begin() + 16, place == 7 ? 'A' + (code % 26) : ' ');
+        name[place] = static_cast<std::uint8_t>(code);
+        unsigned char copy[17] = {};
+        std::copy(name.begin(), name.end(), copy);
+        std::array<char, tapnames::kMaxRenderedName> text{};
+        const std::size_t length = tapnames::render_name(name, escape, text);
+        ASSERT_EQ(std::string(text.data(), length), model::render_name(copy, escape))
+            << "code " << code << " at " << place << " escape " << escape;
+      }
+    }
   }
 }
 

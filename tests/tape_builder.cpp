@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pulse-level tape building for tests, benchmarks, fuzz seeds and the demo.
 #include "tape_builder.h"
 
@@ -27,8 +28,8 @@ TapeBuilder& TapeBuilder::raw(std::span<const std::uint8_t> pulses) {
 }
 
 TapeBuilder& TapeBuilder::byte(std::uint8_t value) {
-  for (int bit = 7; bit >= 0; --bit) {
-    tape_.push_back(((value >> bit) & 1U) != 0 ? kOnePulse : kZeroPulse);
+  for (unsigned bit = 8; bit-- > 0;) {
+    tape_.push_back(((unsigned{value} >> bit) & 1U) != 0 ? kOnePulse : kZeroPulse);
   }
   return *this;
 }
@@ -89,7 +90,8 @@ bool write_tape_file(const char* path, std::span<const std::uint8_t> tape) {
   if (out == nullptr) {
     return false;
   }
-  const bool written = std::fwrite(tape.data(), 1, tape.size(), out) == tape.size();
+  // An empty span may have no data pointer, which fwrite must not be given.
+  const bool written = tape.empty() || std::fwrite(tape.data(), 1, tape.size(), out) == tape.size();
   return std::fclose(out) == 0 && written;
 }
 

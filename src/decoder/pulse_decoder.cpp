@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: MIT
 // The header block decoder: a three-state machine over pulse lengths, with a
-// bulk path that skips whole runs of pulses where the outcome is known.
+// bulk path whose bit-parallel kernels skip whole windows of pulses where the
+// outcome is known, and hand everything else to the same per-pulse step.
 #include "decoder/pulse_decoder.h"
 
 #include <bit>
+#include <cassert>
 #include <limits>
-
-#include "decoder/pulse_masks.h"
 
 namespace tapnames {
 namespace {
@@ -20,11 +21,12 @@ constexpr std::int32_t kBlockTypePosition = 10;
 constexpr std::int32_t kFirstNamePosition = 16;
 constexpr std::int32_t kLastNamePosition = 31;
 constexpr unsigned kBitsPerByte = 8;
+constexpr std::size_t kByteValues = 256;
 
 enum class PulseClass : std::uint8_t { Zero, One, OutOfRange };
 
-constexpr std::array<PulseClass, 256> make_pulse_classes() {
-  std::array<PulseClass, 256> table{};
+constexpr std::array<PulseClass, kByteValues> make_pulse_classes() {
+  std::array<PulseClass, kByteValues> table{};
   for (std::size_t value = 0; value < table.size(); ++value) {
     if (value >= kOneLow && value <= kOneHigh) {
       table[value] = PulseClass::One;
@@ -37,8 +39,10 @@ constexpr std::array<PulseClass, 256> make_pulse_classes() {
   return table;
 }
 
-constexpr std::array<std::uint8_t, 256> make_reversed_bits() {
-  std::array<std::uint8_t, 256> table{};
+// Bit 7 - i of entry v is bit i of v: turns the bits of eight pulses in window
+// order (earliest lowest) into shift register order (earliest highest).
+constexpr std::array<std::uint8_t, kByteValues> make_reversed_bits() {
+  std::array<std::uint8_t, kByteValues> table{};
   for (unsigned value = 0; value < table.size(); ++value) {
     unsigned reversed = 0;
     for (unsigned bit = 0; bit < kBitsPerByte; ++bit) {
@@ -49,9 +53,10 @@ constexpr std::array<std::uint8_t, 256> make_reversed_bits() {
   return table;
 }
 
-constexpr std::array<PulseClass, 256> kPulseClasses = make_pulse_classes();
-constexpr std::array<std::uint8_t, 256> kReversedBits = make_reversed_bits();
+constexpr std::array<PulseClass, kByteValues> kPulseClasses = make_pulse_classes();
+constexpr std::array<std::uint8_t, kByteValues> kReversedBits = make_reversed_bits();
 
+// The pilot count stops at the largest int32 instead of overflowing.
 constexpr std::int32_t saturating_add(std::int32_t count, std::int32_t amount) {
   constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
   return count > kMax - amount ? kMax : count + amount;
@@ -61,7 +66,7 @@ constexpr std::uint8_t shifted_in(std::uint8_t shift_register, bool one) {
   return static_cast<std::uint8_t>((unsigned{shift_register} << 1U) | (one ? 1U : 0U));
 }
 
-// Shifts a pulse in as a bit of the current block. An out-of-range pulse
+// Shifts a pulse in as a bit of the current tape block. An out-of-range pulse
 // abandons the block (the register keeps the shifted value). Returns true when
 // the pulse completed a byte.
 inline bool shift_in_block(PulseDecoder::Fields& f, PulseClass pulse_class) {
@@ -89,8 +94,8 @@ inline void end_pilot(PulseDecoder::Fields& f) {
   }
 }
 
-// One pulse through the machine. Shared by the reference and the bulk path so
-// that the two cannot drift apart.
+// One pulse through the machine: the reference, and the bulk path's way
+// through everything its kernels do not cover.
 inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
   const PulseClass pulse_class = kPulseClasses[pulse];
   switch (f.state) {
@@ -141,27 +146,41 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
   return 0;
 }
 
-// The bits of the last eight pulses of a 64-pulse mask, in shift register order.
-constexpr std::uint8_t register_after(std::uint64_t ones) {
-  return kReversedBits[static_cast<std::size_t>(ones >> (64 - kBitsPerByte))];
+// The shift register after the 64 pulses of a window: the one bits of its
+// last eight pulses, the last of them lowest.
+constexpr std::uint8_t register_after(PulseMask ones) {
+  return kReversedBits[static_cast<std::size_t>(ones >> (kMaskWidth - kBitsPerByte))];
 }
 
-// Searching, 64 pulses at a time. The register becomes 0x02 after pulse i
-// exactly when pulse i-1 is a one and pulses i-7..i-2 and i are not. Returns
-// the number of pulses consumed; if the last of them locked on, the state is
-// Pilot.
-std::size_t search_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
-  const std::uint64_t ones = mask_in_range(pulses, kOneLow, kOneHigh);
-  // Bit t of `history` is the one-bit of pulse t-8 (the pulses before the block).
-  const std::uint64_t history = kReversedBits[f.shift_register];
+// The search kernel. While searching, every pulse is shifted in (an
+// out-of-range one as a zero), and the machine locks on the pulse after which
+// the register reads 0x02: pulse k itself not a one, pulse k-1 a one, pulses
+// k-7..k-2 not ones. With `ones` the window's one bits (bit k for pulse k),
+// earlier(d) has at bit k the one bit of pulse k-d, taken from the register
+// for the pulses before the window (register bit 0 is pulse -1, bit 7 pulse -8).
+//
+// Worked example: register 0x80 (pulse -8 a one, pulses -7..-1 not), then
+// pulses O Z Z ... (0x28 0x1A 0x1A ...), so ones = 0b001. earlier(1) = 0b010:
+// pulse 0's one, seen from pulse 1. earlier(2..7) reach back to pulse -7 at
+// most, so pulse -8 is never seen; they hold pulse 0's one at bits 2..7, and
+// one_before = 0b1111_1100. locks = ~0b001 & 0b010 & ~0b1111_1100 = 0b010: a
+// lock after pulse 1, two pulses consumed. Per pulse: 0x80 becomes 0x01 after
+// the one (bit 7 falls off) and 0x02 after the zero: the same pulse.
+//
+// Returns the number of pulses consumed: all 64 (the register then holds the
+// window's last eight bits), or up to and including the lock, now in Pilot.
+std::size_t search_window(PulseDecoder::Fields& f, PulseMask ones) {
+  assert(f.state == State::Searching);
+  // Bit j of `history` is register bit 7 - j, so pulse j - 8 sits at bit j.
+  const PulseMask history = kReversedBits[f.shift_register];
   const auto earlier = [&](unsigned distance) {
     return (ones << distance) | (history >> (kBitsPerByte - distance));
   };
-  std::uint64_t not_one_before = 0;
+  PulseMask one_before = 0;  // bit k: a one among pulses k-7..k-2
   for (unsigned distance = 2; distance < kBitsPerByte; ++distance) {
-    not_one_before |= earlier(distance);
+    one_before |= earlier(distance);
   }
-  const std::uint64_t locks = ~ones & earlier(1) & ~not_one_before;
+  const PulseMask locks = ~ones & earlier(1) & ~one_before;
   if (locks == 0) {
     f.shift_register = register_after(ones);
     return kMaskWidth;
@@ -173,18 +192,31 @@ std::size_t search_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   return static_cast<std::size_t>(std::countr_zero(locks)) + 1;
 }
 
-// Pilot on a byte boundary: counts the whole pilot bytes among the next 64
-// pulses and, if one of them is not a pilot byte, settles it too: the pilot
-// either ends there (into Header or back to Searching) or is broken by an
-// out-of-range pulse. Returns the number of pulses consumed (at least one).
-std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
-  constexpr std::uint64_t kPilotOnes = 0x4040404040404040ULL;  // 0x02, MSB first
-  constexpr std::uint64_t kByteMask = 0xFF;
-  const std::uint64_t ones = mask_in_range(pulses, kOneLow, kOneHigh);
-  const std::uint64_t in_range = mask_in_range(pulses, kZeroLow, kOneHigh);
-  const std::uint64_t mismatch = (ones ^ kPilotOnes) | ~in_range;
+// The pilot kernel, on a byte boundary. A pilot byte 0x02 sent most
+// significant bit first is six zeros, a one, a zero: in window order a one at
+// bit 6 of every eight, which is kPilotOnes. `mismatch` marks each pulse that
+// differs from that pattern or is out of range, so its lowest bit, divided by
+// eight, is the number of whole pilot bytes at the start of the window. The
+// byte after them, if it starts in the window, is not a pilot byte and is
+// settled here too: it ends the pilot (into Header or back to Searching), or
+// an out-of-range pulse in it breaks the block.
+//
+// Worked example: two pilot bytes, then 0x09 (pulses Z Z Z Z O Z Z O), the
+// rest anything. ones has bits 6 and 14, then 20 and 23; in_range is all ones
+// up to bit 23. mismatch = ones ^ kPilotOnes | ~in_range has its lowest bit
+// at 20 (a one where a zero belongs), so two whole bytes: byte_count += 2.
+// Byte 3 is in range; its ones, (ones >> 16) & 0xFF = 0b1001_0000, reversed
+// give 0x09, the register it leaves per pulse. byte_count += 1 and the pilot
+// ends, into Header when the count reached 960. 24 pulses are consumed.
+//
+// Returns the number of pulses consumed (at least one).
+std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_range) {
+  assert(f.state == State::Pilot && f.bit_count == 0);
+  constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;
+  constexpr PulseMask kByteMask = 0xFF;
+  const PulseMask mismatch = (ones ^ kPilotOnes) | ~in_range;
   // Eight when all 64 pulses are pilot bytes.
-  const unsigned good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
+  const auto good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
   const unsigned good_pulses = good_bytes * kBitsPerByte;
   if (good_bytes != 0) {
     f.shift_register = kPilotByte;
@@ -193,8 +225,8 @@ std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   if (good_pulses == kMaskWidth) {
     return kMaskWidth;
   }
-  // The next byte is not a pilot byte. Pulse t of it has its bit at register
-  // position 7 - t once the byte is complete.
+  // Pulse t of the next byte has its bit at register position 7 - t once the
+  // byte is complete.
   const auto byte_ones = static_cast<std::uint8_t>((ones >> good_pulses) & kByteMask);
   const auto byte_in_range = static_cast<std::uint8_t>((in_range >> good_pulses) & kByteMask);
   if (byte_in_range == kByteMask) {
@@ -204,7 +236,8 @@ std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
     return good_pulses + kBitsPerByte;
   }
   // Pulse `broken` is out of range: pulses 0..broken are shifted in (the last
-  // as a zero), only those before it are counted as bits.
+  // as a zero), only those before it are counted as bits. Example: broken = 2
+  // after ones O Z: the register shifts three places and takes 1, 0, 0.
   const auto broken = static_cast<unsigned>(std::countr_one(byte_in_range));
   const unsigned shifted = broken + 1;
   f.shift_register =
@@ -213,6 +246,16 @@ std::size_t pilot_block(PulseDecoder::Fields& f, const std::uint8_t* pulses) {
   f.bit_count = static_cast<std::uint8_t>(broken);
   f.state = State::Searching;
   return good_pulses + shifted;
+}
+
+// The kernels cover a whole window in a state where each pulse does the same
+// simple thing: searching (shift in, look for 0x02) or counting the pilot
+// from a byte boundary (whole bytes compared with 0x02). Anything else - a
+// pilot byte half done, the header, a window that runs past the read - goes
+// pulse by pulse.
+constexpr bool bulk_path_applies(const PulseDecoder::Fields& f, std::size_t pulses_left) {
+  return pulses_left >= kMaskWidth &&
+         (f.state == State::Searching || (f.state == State::Pilot && f.bit_count == 0));
 }
 
 }  // namespace
@@ -225,31 +268,30 @@ int PulseDecoder::feed_pulse(unsigned pulse, TapeName& name) noexcept {
   return step(fields_, static_cast<std::uint8_t>(pulse & 0xFFU), name);
 }
 
-BulkResult PulseDecoder::feed_pulses(std::span<const std::uint8_t> pulses,
+BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t from,
                                      TapeName& name) noexcept {
   Fields f = fields_;
-  const std::uint8_t* const begin = pulses.data();
-  const std::uint8_t* const end = begin + pulses.size();
-  const std::uint8_t* p = begin;
+  const std::span<const std::uint8_t> values = pulses.pulses();
+  const std::size_t end = values.size();
+  std::size_t at = from;
   bool found = false;
-  while (p != end && !found) {
-    const auto left = static_cast<std::size_t>(end - p);
-    if (left >= kMaskWidth && f.state == State::Searching) {
-      p += search_block(f, p);
-      continue;
-    }
-    if (left >= kMaskWidth && f.state == State::Pilot && f.bit_count == 0) {
-      p += pilot_block(f, p);
+  while (at < end && !found) {
+    if (bulk_path_applies(f, end - at)) {
+      if (f.state == State::Searching) {
+        at += search_window(f, pulses.ones_window(at));
+      } else {
+        at += pilot_window(f, pulses.ones_window(at), pulses.in_range_window(at));
+      }
       continue;
     }
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
     do {
-      found = step(f, *p++, name) != 0;
-    } while (p != end && !found && f.state == before && f.bit_count != 0);
+      found = step(f, values[at++], name) != 0;
+    } while (at < end && !found && f.state == before && f.bit_count != 0);
   }
   fields_ = f;
-  return {static_cast<std::size_t>(p - begin), found};
+  return {at - from, found};
 }
 
 }  // namespace tapnames

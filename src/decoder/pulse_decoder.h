@@ -1,16 +1,19 @@
+// SPDX-License-Identifier: MIT
 // The pulse decoder: turns a stream of pulse lengths into bits and bytes,
 // finds the header block of a turbo-loader recording (pilot, sync sequence,
 // block type) and copies its 16-byte file name into the caller's buffer.
 //
-// `feed_pulse` is the reference, one pulse at a time; `feed_pulses` runs the
-// same machine over a whole buffer and stops early when a name is complete.
-// Both leave the decoder in exactly the same state after the same pulses.
+// `feed_pulse` is the reference, one pulse at a time. `feed_pulses` runs the
+// same machine over classified pulses (one read of the image), skipping whole
+// windows of pulses where the outcome is known, and stops early when a name is complete. Both
+// leave the decoder in exactly the same state after the same pulses.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
+
+#include "decoder/pulse_classes.h"
 
 namespace tapnames {
 
@@ -49,8 +52,8 @@ class PulseDecoder {
   // completed a name, which is then in bytes 0 to 15 of `name`, otherwise 0.
   int feed_pulse(unsigned pulse, TapeName& name) noexcept;
 
-  // Feeds pulses until the span ends or a name is completed.
-  BulkResult feed_pulses(std::span<const std::uint8_t> pulses, TapeName& name) noexcept;
+  // Feeds `pulses` from index `from` on, until they end or a name is completed.
+  BulkResult feed_pulses(const ClassifiedPulses& pulses, std::size_t from, TapeName& name) noexcept;
 
   [[nodiscard]] const Fields& fields() const noexcept { return fields_; }
 

@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: MIT
+// Classification of pulses into the one-bit and in-range bit arrays: a
+// portable loop, and vector versions for x86-64 chosen at run time.
+#include "decoder/pulse_classes.h"
+
+#include <cassert>
+
+// Conditional compilation only: which vector code this compiler can build.
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#define TAPNAMES_X86_64 1  // NOLINT(cppcoreguidelines-macro-usage)
+#else
+#define TAPNAMES_X86_64 0  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
+#if TAPNAMES_X86_64 && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define TAPNAMES_AVX2 1  // NOLINT(cppcoreguidelines-macro-usage): GCC and clang target attributes
+#else
+#define TAPNAMES_AVX2 0  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
+
+namespace tapnames {
+namespace {
+
+// A pulse v lies in low..high exactly when the byte v - low, which wraps
+// round below low, is at most high - low.
+constexpr std::uint8_t kOneWidth = kOneHigh - kOneLow;
+constexpr std::uint8_t kInRangeWidth = kOneHigh - kZeroLow;
+
+constexpr bool inside(std::uint8_t value, std::uint8_t low, std::uint8_t width) {
+  return static_cast<std::uint8_t>(value - low) <= width;
+}
+
+void classify_portable(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
+                       PulseMask* in_range) {
+  for (std::size_t w = 0; w < windows; ++w) {
+    PulseMask one_bits = 0;
+    PulseMask range_bits = 0;
+    for (std::size_t i = 0; i < kMaskWidth; ++i) {
+      const std::uint8_t value = pulses[(w * kMaskWidth) + i];
+      one_bits |= PulseMask{inside(value, kOneLow, kOneWidth)} << i;
+      range_bits |= PulseMask{inside(value, kZeroLow, kInRangeWidth)} << i;
+    }
+    ones[w] = one_bits;
+    in_range[w] = range_bits;
+  }
+}
+
+#if TAPNAMES_X86_64
+// 16 pulses a step, with the same wrap-round test: min(v - low, width) equals
+// v - low exactly when v - low <= width. For v = 0x28 and low = 33: 0x28 - 33
+// = 7 and min(7, 14) = 7, so the lane is all ones and movemask sets its bit;
+// for v = 0x10, 0x10 - 33 wraps to 0xEF, min(0xEF, 14) = 14 differs, bit clear.
+PulseMask sse2_lanes(const std::uint8_t* pulses, std::uint8_t low, std::uint8_t width) {
+  const __m128i offset = _mm_set1_epi8(static_cast<char>(low));
+  const __m128i limit = _mm_set1_epi8(static_cast<char>(width));
+  PulseMask mask = 0;
+  for (std::size_t lane = 0; lane < kMaskWidth / 16; ++lane) {
+    const __m128i value =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pulses + (lane * 16)));  // NOLINT
+    const __m128i shifted = _mm_sub_epi8(value, offset);
+    const __m128i within = _mm_cmpeq_epi8(_mm_min_epu8(shifted, limit), shifted);
+    mask |= PulseMask{static_cast<std::uint16_t>(_mm_movemask_epi8(within))} << (lane * 16);
+  }
+  return mask;
+}
+
+void classify_sse2(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
+                   PulseMask* in_range) {
+  for (std::size_t w = 0; w < windows; ++w) {
+    const std::uint8_t* window = pulses + (w * kMaskWidth);
+    ones[w] = sse2_lanes(window, kOneLow, kOneWidth);
+    in_range[w] = sse2_lanes(window, kZeroLow, kInRangeWidth);
+  }
+}
+#endif
+
+#if TAPNAMES_AVX2
+// The same test on 32 pulses a step; each window is loaded once for both classes.
+__attribute__((target("avx2"))) void classify_avx2(const std::uint8_t* pulses, std::size_t windows,
+                                                   PulseMask* ones, PulseMask* in_range) {
+  const __m256i one_low = _mm256_set1_epi8(static_cast<char>(kOneLow));
+  const __m256i one_width = _mm256_set1_epi8(static_cast<char>(kOneWidth));
+  const __m256i zero_low = _mm256_set1_epi8(static_cast<char>(kZeroLow));
+  const __m256i range_width = _mm256_set1_epi8(static_cast<char>(kInRangeWidth));
+  for (std::size_t w = 0; w < windows; ++w) {
+    PulseMask one_bits = 0;
+    PulseMask range_bits = 0;
+    for (std::size_t half = 0; half < 2; ++half) {
+      const __m256i value = _mm256_loadu_si256(
+          reinterpret_cast<const __m256i*>(pulses + (w * kMaskWidth) + (half * 32)));  // NOLINT
+      const __m256i as_one = _mm256_sub_epi8(value, one_low);
+      const __m256i as_range = _mm256_sub_epi8(value, zero_low);
+      const __m256i is_one = _mm256_cmpeq_epi8(_mm256_min_epu8(as_one, one_width), as_one);
+      const __m256i is_in = _mm256_cmpeq_epi8(_mm256_min_epu8(as_range, range_width), as_range);
+      one_bits |= PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(is_one))}
+                  << (half * 32);
+      range_bits |= PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(is_in))}
+                    << (half * 32);
+    }
+    ones[w] = one_bits;
+    in_range[w] = range_bits;
+  }
+}
+#endif
+
+}  // namespace
+
+bool classifier_available(Classifier classifier) noexcept {
+  switch (classifier) {
+    case Classifier::Portable:
+      return true;
+    case Classifier::Sse2:
+      return TAPNAMES_X86_64 != 0;  // every x86-64 CPU has SSE2
+    case Classifier::Avx2:
+#if TAPNAMES_AVX2
+      return __builtin_cpu_supports("avx2") != 0;
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+Classifier best_classifier() noexcept {
+  if (classifier_available(Classifier::Avx2)) {
+    return Classifier::Avx2;
+  }
+  if (classifier_available(Classifier::Sse2)) {
+    return Classifier::Sse2;
+  }
+  return Classifier::Portable;
+}
+
+void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
+                      PulseMask* ones, PulseMask* in_range) noexcept {
+  switch (classifier) {
+#if TAPNAMES_AVX2
+    case Classifier::Avx2:
+      classify_avx2(pulses, windows, ones, in_range);
+      return;
+#endif
+#if TAPNAMES_X86_64
+    case Classifier::Sse2:
+      classify_sse2(pulses, windows, ones, in_range);
+      return;
+#endif
+    default:
+      classify_portable(pulses, windows, ones, in_range);
+      return;
+  }
+}
+
+void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses) noexcept {
+  classify(pulses, best_classifier());
+}
+
+void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
+                                Classifier classifier) noexcept {
+  assert(pulses.size() <= kMaxClassifiedPulses);
+  if (pulses.size() > kMaxClassifiedPulses) {
+    pulses = pulses.first(kMaxClassifiedPulses);
+  }
+  pulses_ = pulses;
+  const std::size_t whole = pulses.size() / kMaskWidth;
+  classify_windows(classifier, pulses.data(), whole, ones_.data(), in_range_.data());
+  // The last, partial window: the missing pulses count as neither class.
+  PulseMask one_bits = 0;
+  PulseMask range_bits = 0;
+  for (std::size_t i = whole * kMaskWidth; i < pulses.size(); ++i) {
+    const std::size_t bit = i % kMaskWidth;
+    one_bits |= PulseMask{inside(pulses[i], kOneLow, kOneWidth)} << bit;
+    range_bits |= PulseMask{inside(pulses[i], kZeroLow, kInRangeWidth)} << bit;
+  }
+  ones_[whole] = one_bits;
+  in_range_[whole] = range_bits;
+}
+
+}  // namespace tapnames

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+// Pulse classes, and the classification of a whole read block into two bit
+// arrays (bit i of word w stands for pulse 64w+i): the pulses that are one
+// bits, and the pulses that are in range at all. The decoder's bit-parallel
+// kernels read 64-pulse windows of these arrays at any pulse offset.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tapnames {
+
+// Pulse lengths: 19..32 is a zero bit, 33..47 a one bit, anything else is out
+// of range.
+inline constexpr std::uint8_t kZeroLow = 19;
+inline constexpr std::uint8_t kZeroHigh = 32;
+inline constexpr std::uint8_t kOneLow = 33;
+inline constexpr std::uint8_t kOneHigh = 47;
+
+// One word of a bit array holds the classes of this many pulses: a window.
+using PulseMask = std::uint64_t;
+inline constexpr std::size_t kMaskWidth = 64;
+
+// The largest read block that can be classified at once.
+inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{128} * 1024;
+
+// The ways of classifying whole windows. Portable runs everywhere; the others
+// only where `classifier_available` says so. All give the same bits.
+enum class Classifier { Portable, Sse2, Avx2 };
+
+[[nodiscard]] bool classifier_available(Classifier classifier) noexcept;
+// The fastest available on this CPU, chosen once at start-up.
+[[nodiscard]] Classifier best_classifier() noexcept;
+
+// Fills ones[w] and in_range[w] for the `windows` whole windows at `pulses`.
+void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
+                      PulseMask* ones, PulseMask* in_range) noexcept;
+
+// A read block and its two bit arrays. Big (32 KiB of arrays): the scan keeps
+// one for the whole run.
+class ClassifiedPulses {
+ public:
+  // Classifies `pulses` (at most kMaxClassifiedPulses; the span must outlive
+  // this object's use) with the best classifier, or the one given.
+  void classify(std::span<const std::uint8_t> pulses) noexcept;
+  void classify(std::span<const std::uint8_t> pulses, Classifier classifier) noexcept;
+
+  [[nodiscard]] std::span<const std::uint8_t> pulses() const noexcept { return pulses_; }
+  [[nodiscard]] std::size_t size() const noexcept { return pulses_.size(); }
+
+  // The classes of pulses at..at+63, bit k for pulse at+k. Needs a whole
+  // window: at + kMaskWidth <= size().
+  [[nodiscard]] PulseMask ones_window(std::size_t at) const noexcept { return window(ones_, at); }
+  [[nodiscard]] PulseMask in_range_window(std::size_t at) const noexcept {
+    return window(in_range_, at);
+  }
+
+ private:
+  // One spare word so that a window ending in the last word can read one past.
+  static constexpr std::size_t kWords = kMaxClassifiedPulses / kMaskWidth + 1;
+  using Bits = std::array<PulseMask, kWords>;
+
+  // Bits at..at+63 of the array: the top of word w shifted down, the bottom of
+  // word w+1 shifted up. For at = 70: w = 1, s = 6, so bits 6..63 of word 1
+  // become bits 0..57 and bits 0..5 of word 2 become bits 58..63.
+  static PulseMask window(const Bits& bits, std::size_t at) noexcept {
+    const std::size_t word = at / kMaskWidth;
+    const std::size_t shift = at % kMaskWidth;
+    if (shift == 0) {
+      return bits[word];
+    }
+    return (bits[word] >> shift) | (bits[word + 1] << (kMaskWidth - shift));
+  }
+
+  std::span<const std::uint8_t> pulses_;
+  Bits ones_{};
+  Bits in_range_{};
+};
+
+}  // namespace tapnames

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+// Test helpers: run a tape through the product's per-pulse path, its bulk
+// path in chosen pieces, its whole scan, or the independent model, and
+// collect what each reports in one comparable form.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "decoder/pulse_decoder.h"
+#include "model.h"
+#include "scan.h"
+
+namespace support {
+
+struct Report {
+  std::size_t pulse;  // index of the pulse that completed the name
+  std::string name;   // the 16 name bytes
+  friend bool operator==(const Report&, const Report&) = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Report& report) {
+  return out << "{" << report.pulse << ", \"" << report.name << "\"}";
+}
+
+struct Decoded {
+  std::vector<Report> reports;
+  // The final fields, as state, register, bit count, byte count.
+  int state = 0;
+  unsigned shift_register = 0;
+  unsigned bit_count = 0;
+  std::int32_t byte_count = 0;
+  friend bool operator==(const Decoded&, const Decoded&) = default;
+};
+
+inline std::string name_bytes(const std::uint8_t* name) {
+  return {name, name + 16};
+}
+
+inline Decoded finish(std::vector<Report> reports, const tapnames::PulseDecoder& decoder) {
+  const auto& f = decoder.fields();
+  return {std::move(reports), static_cast<int>(f.state), f.shift_register, f.bit_count,
+          f.byte_count};
+}
+
+inline tapnames::PulseDecoder::Fields to_fields(const model::Decoder& d) {
+  return {static_cast<tapnames::DecoderState>(d.state), static_cast<std::uint8_t>(d.shift_register),
+          static_cast<std::uint8_t>(d.bit_count), d.byte_count};
+}
+
+// The model, one pulse at a time, from the given start.
+inline Decoded model_decode(std::span<const std::uint8_t> tape, model::Decoder start = {}) {
+  model::Decoder decoder = start;
+  unsigned char name[17] = {};
+  std::vector<Report> reports;
+  for (std::size_t i = 0; i < tape.size(); ++i) {
+    if (model::feed_pulse(decoder, tape[i], name) == 1) {
+      reports.push_back({i, name_bytes(name)});
+    }
+  }
+  return {reports, decoder.state, decoder.shift_register, decoder.bit_count, decoder.byte_count};
+}
+
+// The product's reference path, feed_pulse for every pulse.
+inline Decoded per_pulse_decode(std::span<const std::uint8_t> tape, model::Decoder start = {}) {
+  tapnames::PulseDecoder decoder(to_fields(start));
+  tapnames::TapeName name{};
+  std::vector<Report> reports;
+  for (std::size_t i = 0; i < tape.size(); ++i) {
+    if (decoder.feed_pulse(tape[i], name) == 1) {
+      reports.push_back({i, name_bytes(name.data())});
+    }
+  }
+  return finish(std::move(reports), decoder);
+}
+
+// The product's bulk path, fed in pieces whose sizes `next_piece` chooses (as
+// the reads of the scan would be), each classified with `classifier`.
+inline Decoded bulk_decode(std::span<const std::uint8_t> tape,
+                           const std::function<std::size_t()>& next_piece,
+                           tapnames::Classifier classifier, model::Decoder start = {}) {
+  static tapnames::ClassifiedPulses classified;  // large: one for all tests
+  tapnames::PulseDecoder decoder(to_fields(start));
+  tapnames::TapeName name{};
+  std::vector<Report> reports;
+  std::size_t done = 0;
+  while (done < tape.size()) {
+    std::size_t piece = std::min(next_piece(), tape.size() - done);
+    piece = std::max<std::size_t>(1, std::min(piece, tapnames::kMaxClassifiedPulses));
+    classified.classify(tape.subspan(done, piece), classifier);
+    for (std::size_t at = 0; at < piece;) {
+      const auto result = decoder.feed_pulses(classified, at, name);
+      if (result.consumed == 0) {
+        return {};  // would loop for ever: reported as a mismatch
+      }
+      at += result.consumed;
+      if (result.found) {
+        reports.push_back({done + at - 1, name_bytes(name.data())});
+      }
+    }
+    done += piece;
+  }
+  return finish(std::move(reports), decoder);
+}
+
+inline Decoded bulk_decode(std::span<const std::uint8_t> tape) {
+  return bulk_decode(
+      tape, [] { return tapnames::kMaxClassifiedPulses; }, tapnames::best_classifier());
+}
+
+// The whole scan, from a temporary file to the text it writes.
+inline std::string scan_text(const std::vector<std::uint8_t>& tape, bool extract_all, bool escape) {
+  std::FILE* image = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  if (image == nullptr || out == nullptr ||
+      std::fwrite(tape.data(), 1, tape.size(), image) != tape.size()) {
+    return "tmpfile failed";
+  }
+  std::rewind(image);
+  const auto status = tapnames::scan_image(image, {extract_all, escape}, out);
+  std::string text;
+  std::rewind(out);
+  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) {
+    text.push_back(static_cast<char>(c));
+  }
+  std::fclose(image);
+  std::fclose(out);
+  return status == tapnames::ScanStatus::Complete ? text : text + "[scan failed]";
+}
+
+}  // namespace support

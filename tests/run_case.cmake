@@ -1,0 +1,35 @@
+# SPDX-License-Identifier: MIT
+# Runs the tool once and checks its standard output, standard error and exit
+# status separately:
+#   cmake -DTOOL=... [-DEMULATOR=a;b] -DARGUMENTS=a,b -DEXPECT_OUT=FILE
+#         -DEXPECT_ERR=LINE -DEXPECT_STATUS=N -DRELEASE=1.1 -P run_case.cmake
+# EXPECT_OUT names a file holding what follows the banner; EXPECT_ERR is the
+# one line expected on standard error, or empty.
+string(REPLACE "," ";" arguments "${ARGUMENTS}")
+execute_process(COMMAND ${EMULATOR} ${TOOL} ${arguments}
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+
+# The help text names the program as it was started: a path here.
+string(REGEX REPLACE "Usage: [^\n]* \\[option" "Usage: tapnames [option" out "${out}")
+
+file(READ "${EXPECT_OUT}" expected_out)
+set(expected_out "tapnames rel ${RELEASE}\n${expected_out}")
+if(EXPECT_ERR STREQUAL "")
+  set(expected_err "")
+else()
+  set(expected_err "${EXPECT_ERR}\n")
+endif()
+
+set(failures "")
+if(NOT out STREQUAL expected_out)
+  string(APPEND failures "standard output:\n--- got\n${out}--- expected\n${expected_out}---\n")
+endif()
+if(NOT err STREQUAL expected_err)
+  string(APPEND failures "standard error:\n--- got\n${err}--- expected\n${expected_err}---\n")
+endif()
+if(NOT status STREQUAL EXPECT_STATUS)
+  string(APPEND failures "exit status: got ${status}, expected ${EXPECT_STATUS}\n")
+endif()
+if(failures)
+  message(FATAL_ERROR "${TOOL} ${arguments}\n${failures}")
+endif()
