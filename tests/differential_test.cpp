@@ -140,7 +140,7 @@ TEST(Differential, ScanAcrossReadsMatchesTheModel) {
   const auto header = tapes::TapeBuilder().header("ACROSS").header("AFTER").take();
   for (std::size_t back = 1; back < header.size(); back += 997) {
     tapes::TapeBuilder tape;
-    tape.slow_pulses(tapnames::kMaxClassifiedPulses - back, back);
+    tape.slow_pulses(tapnames::kMaxClassifiedPulses - back, static_cast<std::uint_fast32_t>(back));
     const auto pulses = tape.raw(header).take();
     for (const bool all : {false, true}) {
       ASSERT_EQ(support::scan_text(pulses, all, false), model::scan_output(pulses, all, false))
