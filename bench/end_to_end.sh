@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # End-to-end throughput: builds a synthetic image (256 MiB by default) and
-# times `tapnames -a` against `cat IMAGE > /dev/null` in the same run, warm
-# cache, best of several runs each. Also reports the peak resident memory.
+# times `tapnames -a` against `cat IMAGE > /dev/null` in the same session, warm
+# cache, with the range over runs. Also reports the peak resident memory.
 #
 #   bench/end_to_end.sh [BUILD_DIR] [MEBIBYTES] [RUNS]
 #
@@ -10,7 +11,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 mebibytes=${2:-256}
-runs=${3:-7}
+runs=${3:-20}
+for tool in hyperfine awk /usr/bin/time; do
+  command -v "$tool" >/dev/null || {
+    echo "end_to_end.sh needs $tool (apt-get install ${tool##*/})" >&2
+    exit 2
+  }
+done
 
 cmake --build "$build" --target tapnames make_bench_tape >/dev/null
 work=$(mktemp -d)
@@ -18,29 +25,20 @@ trap 'rm -rf "$work"' EXIT
 image=$work/bench.tap
 "$build/bench/make_bench_tape" "$image" "$mebibytes"
 bytes=$(stat -c %s "$image")
-cat "$image" >/dev/null  # warm the page cache
-
-best_ns() {  # the fastest of $runs runs of the command, in nanoseconds
-  local best=0 start end elapsed
-  for _ in $(seq "$runs"); do
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    elapsed=$((end - start))
-    if ((best == 0 || elapsed < best)); then best=$elapsed; fi
-  done
-  echo "$best"
-}
-
-cat_ns=$(best_ns cat "$image")
-tool_ns=$(best_ns "$build/tapnames" -a "$image")
 names=$("$build/tapnames" -a "$image" | grep -c '^FOUND' || true)
 rss_kib=$(/usr/bin/time -f %M "$build/tapnames" -a "$image" 2>&1 >/dev/null | tail -n 1)
 
-awk -v bytes="$bytes" -v cat_ns="$cat_ns" -v tool_ns="$tool_ns" -v names="$names" \
-    -v rss="$rss_kib" -v runs="$runs" 'BEGIN {
-  printf "image: %.0f MiB, %d names; best of %d runs, warm cache\n", bytes / 1048576, names, runs
-  printf "cat > /dev/null : %8.1f MB/s\n", bytes / cat_ns * 1000
-  printf "tapnames -a     : %8.1f MB/s (%.2f of cat)\n", bytes / tool_ns * 1000, cat_ns / tool_ns
-  printf "peak RSS        : %d KiB\n", rss
-}'
+# hyperfine sends the commands' output to /dev/null.
+hyperfine -N --style none --warmup 3 --runs "$runs" --export-csv "$work/times.csv" \
+  -n cat "cat $image" -n tapnames "$build/tapnames -a $image" >/dev/null 2>&1
+echo "image: $((bytes >> 20)) MiB, $names names; $runs runs each, warm cache"
+awk -F, -v bytes="$bytes" -v rss="$rss_kib" 'NR > 1 {
+  printf "  %-9s %6.0f MB/s mean  (range %6.0f-%6.0f MB/s)\n", $1, bytes / $2 / 1e6,
+         bytes / $8 / 1e6, bytes / $7 / 1e6
+  mean[$1] = $2; fastest[$1] = $7; slowest[$1] = $8
+} END {
+  printf "  tapnames: %.2f of cat'"'"'s throughput (mean; %.2f-%.2f comparing like runs)\n",
+         mean["cat"] / mean["tapnames"], slowest["cat"] / slowest["tapnames"],
+         fastest["cat"] / fastest["tapnames"]
+  printf "  peak RSS: %d KiB\n", rss
+}' "$work/times.csv"
