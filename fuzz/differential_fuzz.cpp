@@ -42,7 +42,7 @@ model::Decoder start_fields(const std::uint8_t* data) {
 }
 
 tapnames::Classifier classifier(std::uint8_t choice) {
-  const auto wanted = static_cast<tapnames::Classifier>(choice % 3);
+  const auto wanted = static_cast<tapnames::Classifier>(choice % 4);
   return tapnames::classifier_available(wanted) ? wanted : tapnames::Classifier::Portable;
 }
 

@@ -3,6 +3,8 @@
 // portable loop, and vector versions for x86-64 chosen at run time.
 #include "decoder/pulse_classes.h"
 
+#include <algorithm>
+#include <bit>
 #include <cassert>
 
 // Conditional compilation only: which vector code this compiler can build.
@@ -14,9 +16,11 @@
 #endif
 #if TAPNAMES_X86_64 && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define TAPNAMES_AVX2 1  // NOLINT(cppcoreguidelines-macro-usage): GCC and clang target attributes
+// GCC and clang compile AVX2 and AVX-512 code in functions of their own,
+// taken only when the CPU has them.
+#define TAPNAMES_WIDE_VECTORS 1  // NOLINT(cppcoreguidelines-macro-usage)
 #else
-#define TAPNAMES_AVX2 0  // NOLINT(cppcoreguidelines-macro-usage)
+#define TAPNAMES_WIDE_VECTORS 0  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 
 namespace tapnames {
@@ -31,8 +35,31 @@ constexpr bool inside(std::uint8_t value, std::uint8_t low, std::uint8_t width) 
   return static_cast<std::uint8_t>(value - low) <= width;
 }
 
+// Lock candidates from the one bits, a word at a time, with the word before
+// as history: the same test as the decoder's search kernel (see there), here
+// on whole words so that the compiler can vectorise it.
+//
+// Inlined into each classifier, it is compiled for the same vector width.
+#if TAPNAMES_WIDE_VECTORS
+__attribute__((always_inline))
+#endif
+inline void
+find_locks(const PulseMask* ones, std::size_t words, PulseMask* locks, PulseMask first_before = 0) {
+  constexpr unsigned kBits = 8;
+  for (std::size_t w = 0; w < words; ++w) {
+    const PulseMask now = ones[w];
+    const PulseMask before = w == 0 ? first_before : ones[w - 1];
+    PulseMask one_before = 0;  // bit k: a one among pulses k-7..k-2
+    for (unsigned distance = 2; distance < kBits; ++distance) {
+      one_before |= (now << distance) | (before >> (kMaskWidth - distance));
+    }
+    const PulseMask one_just_before = (now << 1U) | (before >> (kMaskWidth - 1));
+    locks[w] = ~now & one_just_before & ~one_before;
+  }
+}
+
 void classify_portable(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
-                       PulseMask* in_range) {
+                       PulseMask* in_range, PulseMask* locks) {
   for (std::size_t w = 0; w < windows; ++w) {
     PulseMask one_bits = 0;
     PulseMask range_bits = 0;
@@ -44,6 +71,7 @@ void classify_portable(const std::uint8_t* pulses, std::size_t windows, PulseMas
     ones[w] = one_bits;
     in_range[w] = range_bits;
   }
+  find_locks(ones, windows, locks);
 }
 
 #if TAPNAMES_X86_64
@@ -66,19 +94,21 @@ PulseMask sse2_lanes(const std::uint8_t* pulses, std::uint8_t low, std::uint8_t 
 }
 
 void classify_sse2(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
-                   PulseMask* in_range) {
+                   PulseMask* in_range, PulseMask* locks) {
   for (std::size_t w = 0; w < windows; ++w) {
     const std::uint8_t* window = pulses + (w * kMaskWidth);
     ones[w] = sse2_lanes(window, kOneLow, kOneWidth);
     in_range[w] = sse2_lanes(window, kZeroLow, kInRangeWidth);
   }
+  find_locks(ones, windows, locks);
 }
 #endif
 
-#if TAPNAMES_AVX2
+#if TAPNAMES_WIDE_VECTORS
 // The same test on 32 pulses a step; each window is loaded once for both classes.
 __attribute__((target("avx2"))) void classify_avx2(const std::uint8_t* pulses, std::size_t windows,
-                                                   PulseMask* ones, PulseMask* in_range) {
+                                                   PulseMask* ones, PulseMask* in_range,
+                                                   PulseMask* locks) {
   const __m256i one_low = _mm256_set1_epi8(static_cast<char>(kOneLow));
   const __m256i one_width = _mm256_set1_epi8(static_cast<char>(kOneWidth));
   const __m256i zero_low = _mm256_set1_epi8(static_cast<char>(kZeroLow));
@@ -101,6 +131,24 @@ __attribute__((target("avx2"))) void classify_avx2(const std::uint8_t* pulses, s
     ones[w] = one_bits;
     in_range[w] = range_bits;
   }
+  find_locks(ones, windows, locks);
+}
+
+// The same test on 64 pulses a step: AVX-512 compares straight into a 64-bit
+// mask, one bit a pulse, which is the window itself.
+__attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pulses,
+                                                         std::size_t windows, PulseMask* ones,
+                                                         PulseMask* in_range, PulseMask* locks) {
+  const __m512i one_low = _mm512_set1_epi8(static_cast<char>(kOneLow));
+  const __m512i one_width = _mm512_set1_epi8(static_cast<char>(kOneWidth));
+  const __m512i zero_low = _mm512_set1_epi8(static_cast<char>(kZeroLow));
+  const __m512i range_width = _mm512_set1_epi8(static_cast<char>(kInRangeWidth));
+  for (std::size_t w = 0; w < windows; ++w) {
+    const __m512i value = _mm512_loadu_si512(pulses + (w * kMaskWidth));
+    ones[w] = _mm512_cmple_epu8_mask(_mm512_sub_epi8(value, one_low), one_width);
+    in_range[w] = _mm512_cmple_epu8_mask(_mm512_sub_epi8(value, zero_low), range_width);
+  }
+  find_locks(ones, windows, locks);
 }
 #endif
 
@@ -113,8 +161,14 @@ bool classifier_available(Classifier classifier) noexcept {
     case Classifier::Sse2:
       return TAPNAMES_X86_64 != 0;  // every x86-64 CPU has SSE2
     case Classifier::Avx2:
-#if TAPNAMES_AVX2
+#if TAPNAMES_WIDE_VECTORS
       return __builtin_cpu_supports("avx2") != 0;
+#else
+      return false;
+#endif
+    case Classifier::Avx512:
+#if TAPNAMES_WIDE_VECTORS
+      return __builtin_cpu_supports("avx512bw") != 0;
 #else
       return false;
 #endif
@@ -123,6 +177,9 @@ bool classifier_available(Classifier classifier) noexcept {
 }
 
 Classifier best_classifier() noexcept {
+  if (classifier_available(Classifier::Avx512)) {
+    return Classifier::Avx512;
+  }
   if (classifier_available(Classifier::Avx2)) {
     return Classifier::Avx2;
   }
@@ -133,20 +190,23 @@ Classifier best_classifier() noexcept {
 }
 
 void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
-                      PulseMask* ones, PulseMask* in_range) noexcept {
+                      PulseMask* ones, PulseMask* in_range, PulseMask* locks) noexcept {
   switch (classifier) {
-#if TAPNAMES_AVX2
+#if TAPNAMES_WIDE_VECTORS
+    case Classifier::Avx512:
+      classify_avx512(pulses, windows, ones, in_range, locks);
+      return;
     case Classifier::Avx2:
-      classify_avx2(pulses, windows, ones, in_range);
+      classify_avx2(pulses, windows, ones, in_range, locks);
       return;
 #endif
 #if TAPNAMES_X86_64
     case Classifier::Sse2:
-      classify_sse2(pulses, windows, ones, in_range);
+      classify_sse2(pulses, windows, ones, in_range, locks);
       return;
 #endif
     default:
-      classify_portable(pulses, windows, ones, in_range);
+      classify_portable(pulses, windows, ones, in_range, locks);
       return;
   }
 }
@@ -163,7 +223,7 @@ void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
   }
   pulses_ = pulses;
   const std::size_t whole = pulses.size() / kMaskWidth;
-  classify_windows(classifier, pulses.data(), whole, ones_.data(), in_range_.data());
+  classify_windows(classifier, pulses.data(), whole, ones_.data(), in_range_.data(), locks_.data());
   // The last, partial window: the missing pulses count as neither class.
   PulseMask one_bits = 0;
   PulseMask range_bits = 0;
@@ -174,6 +234,31 @@ void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
   }
   ones_[whole] = one_bits;
   in_range_[whole] = range_bits;
+  find_locks(ones_.data() + whole, 1, locks_.data() + whole, whole == 0 ? 0 : ones_[whole - 1]);
+  lock_summary_.fill(0);
+  for (std::size_t first = 0; first <= whole; first += kMaskWidth) {
+    const std::size_t count = std::min(kMaskWidth, whole + 1 - first);
+    PulseMask busy = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      busy |= PulseMask{locks_[first + i] != 0} << i;
+    }
+    lock_summary_[first / kMaskWidth] = busy;
+  }
+}
+
+std::size_t ClassifiedPulses::next_lock_word(std::size_t word) const noexcept {
+  std::size_t group = word / kMaskWidth;
+  if (group >= lock_summary_.size()) {
+    return kWords;
+  }
+  PulseMask busy = lock_summary_[group] & (~PulseMask{0} << (word % kMaskWidth));
+  while (busy == 0) {
+    if (++group == lock_summary_.size()) {
+      return kWords;
+    }
+    busy = lock_summary_[group];
+  }
+  return (group * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(busy));
 }
 
 }  // namespace tapnames

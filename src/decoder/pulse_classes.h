@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Pulse classes, and the classification of a whole read block into two bit
+// Pulse classes, and the classification of one read of the image into bit
 // arrays (bit i of word w stands for pulse 64w+i): the pulses that are one
-// bits, and the pulses that are in range at all. The decoder's bit-parallel
-// kernels read 64-pulse windows of these arrays at any pulse offset.
+// bits, the pulses that are in range at all, and the pulses after which the
+// search would lock on. The decoder's bit-parallel kernels read 64-pulse
+// windows of these arrays at any pulse offset.
 #pragma once
 
 #include <array>
@@ -28,18 +29,21 @@ inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{128} * 1024;
 
 // The ways of classifying whole windows. Portable runs everywhere; the others
 // only where `classifier_available` says so. All give the same bits.
-enum class Classifier { Portable, Sse2, Avx2 };
+enum class Classifier { Portable, Sse2, Avx2, Avx512 };
+inline constexpr Classifier kClassifiers[] = {Classifier::Portable, Classifier::Sse2,
+                                              Classifier::Avx2, Classifier::Avx512};
 
 [[nodiscard]] bool classifier_available(Classifier classifier) noexcept;
 // The fastest available on this CPU, chosen once at start-up.
 [[nodiscard]] Classifier best_classifier() noexcept;
 
-// Fills ones[w] and in_range[w] for the `windows` whole windows at `pulses`.
+// Fills ones[w], in_range[w] and locks[w] (see lock_word) for the `windows`
+// whole windows at `pulses`.
 void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
-                      PulseMask* ones, PulseMask* in_range) noexcept;
+                      PulseMask* ones, PulseMask* in_range, PulseMask* locks) noexcept;
 
-// A read block and its two bit arrays. Big (32 KiB of arrays): the scan keeps
-// one for the whole run.
+// The pulses of one read and their bit arrays. Big (48 KiB of arrays): the
+// scan keeps one for the whole run.
 class ClassifiedPulses {
  public:
   // Classifies `pulses` (at most kMaxClassifiedPulses; the span must outlive
@@ -56,6 +60,15 @@ class ClassifiedPulses {
   [[nodiscard]] PulseMask in_range_window(std::size_t at) const noexcept {
     return window(in_range_, at);
   }
+  // Bit i of word w is set when the one bits of pulses 64w+i-7 .. 64w+i read
+  // 0000_0010: the search, its register holding those pulses, locks on after
+  // pulse 64w+i. Pulses before this read count as zeros, so bits 0..6 of word
+  // 0 are not to be trusted.
+  [[nodiscard]] PulseMask lock_word(std::size_t word) const noexcept { return locks_[word]; }
+  // The first word at or after `word` that holds a lock candidate, or a word
+  // past the end of the read. Long stretches without candidates (pauses,
+  // slow-loader pulses) are crossed 64 words at a step.
+  [[nodiscard]] std::size_t next_lock_word(std::size_t word) const noexcept;
 
  private:
   // One spare word so that a window ending in the last word can read one past.
@@ -77,6 +90,9 @@ class ClassifiedPulses {
   std::span<const std::uint8_t> pulses_;
   Bits ones_{};
   Bits in_range_{};
+  Bits locks_{};
+  // Bit i of word v: locks_[64v+i] is not zero.
+  std::array<PulseMask, (kWords / kMaskWidth) + 1> lock_summary_{};
 };
 
 }  // namespace tapnames

@@ -248,14 +248,105 @@ std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_r
   return good_pulses + shifted;
 }
 
-// The kernels cover a whole window in a state where each pulse does the same
-// simple thing: searching (shift in, look for 0x02) or counting the pilot
-// from a byte boundary (whole bytes compared with 0x02). Anything else - a
-// pilot byte half done, the header, a window that runs past the read - goes
-// pulse by pulse.
-constexpr bool bulk_path_applies(const PulseDecoder::Fields& f, std::size_t pulses_left) {
-  return pulses_left >= kMaskWidth &&
-         (f.state == State::Searching || (f.state == State::Pilot && f.bit_count == 0));
+// The candidate walk: the search over a whole read at once, when the
+// register holds the one bits of the last eight pulses (it does unless a
+// header ended within them, consuming a pulse without shifting it in). Then
+// the search locks on exactly at the read's lock candidates, so the walk goes
+// from candidate to candidate. Most are false locks that die within nine
+// pulses: the byte after the lock is not 0x02, or holds an out-of-range
+// pulse. Such a lock is settled from the bit arrays, without touching the
+// pulses again; while it lasts the machine is in the pilot and later
+// candidates inside it do not count. A lock followed by a pilot byte may
+// start a real pilot and is handed to the pilot kernel.
+//
+// Worked example: candidates at pulses 100 and 104, then 300. At 100 the
+// next eight pulses (101..108) are in range and read 0x13: a dead lock, the
+// byte completes at 108 with byte_count 2 and the search resumes at 109, so
+// the candidate at 104 (inside that byte) is passed over. At 300 pulses
+// 301..308 read 0x02: the lock stands, the state is Pilot with byte_count 1,
+// and 301 pulses past 0 are consumed. Per pulse: lock after 100, eight pulses
+// of pilot, byte 0x13 ends it (count 2 < 960), searching from 109 - the
+// register after 104 reads 0x02 too, but the machine is counting bits then.
+//
+// Returns the index where the walk stopped: `end`, or just after a lock that
+// stands (the state is then Pilot).
+std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pulses, std::size_t at,
+                            std::size_t end) {
+  assert(f.state == State::Searching && end - at >= kMaskWidth);
+  constexpr PulseMask kPilotByteOnes = 0x40;  // 0x02 in window order
+  constexpr PulseMask kByteMask = 0xFF;
+  std::size_t resume = at;  // the first pulse the search sees again
+  std::size_t word = at / kMaskWidth;
+  PulseMask candidates = pulses.lock_word(word) & (~PulseMask{0} << (at % kMaskWidth));
+  const std::size_t last_word = (end - 1) / kMaskWidth;
+  for (;;) {
+    if (candidates == 0) {
+      word = pulses.next_lock_word(word + 1);
+      if (word > last_word) {
+        break;
+      }
+      candidates = pulses.lock_word(word);
+    }
+    const std::size_t lock =
+        (word * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(candidates));
+    candidates &= candidates - 1;
+    if (lock >= end) {
+      break;
+    }
+    if (lock < resume) {
+      continue;  // inside the byte of a dead lock
+    }
+    f.bit_count = 0;
+    f.byte_count = 1;
+    if (end - lock <= kBitsPerByte + kMaskWidth) {
+      // Near the end of the read the pilot kernel has no whole window; the
+      // lock is handed over as it stands.
+      f.shift_register = kPilotByte;
+      f.state = State::Pilot;
+      return lock + 1;
+    }
+    const PulseMask byte_ones = pulses.ones_window(lock + 1) & kByteMask;
+    const PulseMask byte_in_range = pulses.in_range_window(lock + 1) & kByteMask;
+    if (byte_in_range != kByteMask) {
+      // Pulse lock+1+j is out of range: j bits were counted, then the block broke.
+      const auto j = static_cast<unsigned>(std::countr_one(byte_in_range));
+      f.bit_count = static_cast<std::uint8_t>(j);
+      resume = lock + 2 + j;
+      continue;
+    }
+    if (byte_ones == kPilotByteOnes) {
+      f.shift_register = kPilotByte;
+      f.state = State::Pilot;
+      return lock + 1;
+    }
+    f.byte_count = 2;  // a non-pilot byte after one pilot byte: too short
+    resume = lock + 1 + kBitsPerByte;
+  }
+  f.shift_register = register_after(pulses.ones_window(end - kMaskWidth));
+  return end;
+}
+
+// Which way the next pulses go. The kernels cover many pulses in a state where
+// each pulse does the same simple thing: searching (shift in, look for 0x02)
+// or counting the pilot from a byte boundary (whole bytes compared with 0x02).
+// The candidate walk needs a register that holds the last eight pulses, which
+// `register_is_history` says; the window kernels need a whole window before
+// the end of the read. Anything else - a pilot byte half done, the header,
+// the last pulses of a read - goes pulse by pulse.
+enum class Path { CandidateWalk, SearchWindow, PilotWindow, PerPulse };
+
+constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_left,
+                           bool register_is_history) {
+  if (pulses_left < kMaskWidth) {
+    return Path::PerPulse;
+  }
+  if (f.state == State::Searching) {
+    return register_is_history ? Path::CandidateWalk : Path::SearchWindow;
+  }
+  if (f.state == State::Pilot && f.bit_count == 0) {
+    return Path::PilotWindow;
+  }
+  return Path::PerPulse;
 }
 
 }  // namespace
@@ -274,21 +365,33 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
   const std::span<const std::uint8_t> values = pulses.pulses();
   const std::size_t end = values.size();
   std::size_t at = from;
+  // From here on the register holds the last eight pulses: none of them is a
+  // pulse that ended a header unshifted (the one that reported a name ends
+  // the previous call), and none comes from before this read.
+  std::size_t history_from = from + kBitsPerByte;
   bool found = false;
   while (at < end && !found) {
-    if (bulk_path_applies(f, end - at)) {
-      if (f.state == State::Searching) {
+    switch (choose_path(f, end - at, at >= history_from)) {
+      case Path::CandidateWalk:
+        at = walk_candidates(f, pulses, at, end);
+        continue;
+      case Path::SearchWindow:
         at += search_window(f, pulses.ones_window(at));
-      } else {
+        continue;
+      case Path::PilotWindow:
         at += pilot_window(f, pulses.ones_window(at), pulses.in_range_window(at));
-      }
-      continue;
+        continue;
+      case Path::PerPulse:
+        break;
     }
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
     do {
       found = step(f, values[at++], name) != 0;
     } while (at < end && !found && f.state == before && f.bit_count != 0);
+    if (before == State::Header && f.state == State::Searching) {
+      history_from = at + kBitsPerByte;
+    }
   }
   fields_ = f;
   return {at - from, found};
