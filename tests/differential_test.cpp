@@ -21,7 +21,7 @@ using tapnames::Classifier;
 
 std::vector<Classifier> classifiers() {
   std::vector<Classifier> available;
-  for (const auto c : {Classifier::Portable, Classifier::Sse2, Classifier::Avx2, Classifier::Avx512}) {
+  for (const auto c : tapnames::kClassifiers) {
     if (tapnames::classifier_available(c)) {
       available.push_back(c);
     }
