@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Large input: streams a multi-GB sparse file and a multi-GB generated pipe
 # through tapnames and shows that peak memory stays flat. Not a CI test.
 #
@@ -10,6 +11,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 gibibytes=${2:-4}
 
+[[ -x /usr/bin/time ]] || { echo "large_input.sh needs /usr/bin/time (apt-get install time)" >&2; exit 2; }
+command -v truncate >/dev/null || { echo "large_input.sh needs truncate (coreutils)" >&2; exit 2; }
 cmake --build "$build" --target tapnames make_bench_tape >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
