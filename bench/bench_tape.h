@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A realistic synthetic tape for benchmarks: a slow-loader stretch, pauses,
 // and turbo recordings (header and data blocks) repeated.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes a synthetic tape image of about the given size for timing runs:
 // make_bench_tape OUTPUT.tap MEBIBYTES
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo tape image, built from readable steps.
 #include "demo_tape.h"
 

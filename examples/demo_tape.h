@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recipe of the demo tape image shipped as examples/demo.tap.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the demo tape image: make_demo examples/demo.tap
 #include <cstdio>
 

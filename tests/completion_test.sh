@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The bash completion: options, *.tap files and directories, nothing after the path.
 set -u
 source "$1"

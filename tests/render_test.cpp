@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Name rendering: trimming, the stop at a zero byte, and every code range
-// with and without escaping.
+// Name rendering: trimming, the stop at a zero byte, the longest name, and
+// every code in every place against the model.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -45,15 +45,6 @@ TEST(Render, WritesEachCodeRangeAsSpecified) {
       {"X\xA0", true, "X{SHIFT+SPACE}"},
       {"\x7F\x80\xA1\xFF", false, ".."},
       {"\x7F\x80\xA1\xFF", true, "...."},
-      {"\x05\x08\x09\x0E\x11\x12\x13\x14", true,
-       "{WHITE}{DISABLE SHIFT+C=}{ENABLE SHIFT+C=}{SMALL CHARS}{CURS DOWN}{REVERSE ON}{HOME}"
-       "{INST DEL}"},
-      {"\x1C\x1D\x1E\x1F\x1B", true, "{RED}{CURS RIGHT}{GREEN}{BLU}."},
-      {"\x85\x86\x87\x88\x89\x8A\x8B\x8C", true, "{F1}{F2}{F3}{F4}{F5}{F6}{F7}{F8}"},
-      {"\x8D\x8E\x8F\x90\x91\x92\x93\x94", true,
-       "{SHIFT+RETURN}{CAPITAL CHARS}.{BLACK}{CURS UP}{REVERSE OFF}{CLEAR & HOME}"
-       "{SHIFT+INST DEL}"},
-      {"\x9C\x9D\x9E\x9F\x9B", true, "{PURPLE}{CURS LEFT}{YELLOW}{CYAN}."},
       {"\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08\x08", true,
        "{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}"
        "{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}{DISABLE SHIFT+C=}"

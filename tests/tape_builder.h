@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small tape builder: writes pulse lengths for bytes, pilots, sync sequences
 // and whole header blocks, so that tests, benchmarks, fuzz seeds and the demo
 // image are made from readable steps rather than binary blobs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name rendering tables and the trim-and-write rule for found names.
 #include "render/name_render.h"
 

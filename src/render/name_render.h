@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name rendering: turns the 16 character codes of a found name into text.
 // Trailing spaces are trimmed; codes a terminal cannot show are dropped,
 // written as ".", or with escaping on, written as a control-code name.
