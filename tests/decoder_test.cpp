@@ -72,7 +72,26 @@ std::vector<Case> cases() {
   const auto with_prefix = [](std::uint8_t pulse, std::size_t length) {
     return TapeBuilder().pulses(pulse).header("HELLO", 1, length).byte(0).take();
   };
+  // A false lock (a one, then a zero: the register reads 0x02) after a long
+  // stretch of zeros, whose byte is not a pilot byte. Either a one at its
+  // sixth pulse makes a lock inside that byte, which does not count, or its
+  // byte reads 0x01 and the lock on the next pulse does; both fall a pulse
+  // off the pilot, which then needs one byte more or fewer.
+  const auto after_false_lock = [](bool lock_inside, std::size_t pilot) {
+    TapeBuilder tape;
+    tape.pulses(tapes::kZeroPulse, 200).pulses(tapes::kOnePulse).pulses(tapes::kZeroPulse);
+    if (lock_inside) {
+      tape.pulses(tapes::kZeroPulse, 5).pulses(tapes::kOnePulse).pulses(tapes::kZeroPulse);
+    } else {
+      tape.pulses(tapes::kZeroPulse, 7).pulses(tapes::kOnePulse);
+    }
+    return tape.header("HELLO", 1, pilot).byte(0).take();
+  };
   return {
+      {"a lock inside a false lock's byte does not count", after_false_lock(true, 958), {}},
+      {"a false lock's byte, then a 959-byte pilot", after_false_lock(true, 959), {hello}},
+      {"after a false lock, a lock on the next pulse counts", after_false_lock(false, 959), {}},
+      {"a false lock reading 0x01, then a 960-byte pilot", after_false_lock(false, 960), {hello}},
       {"959-byte pilot is enough", TapeBuilder().header("HELLO", 1, 959).byte(0).take(), {hello}},
       {"958-byte pilot is too short", TapeBuilder().header("HELLO", 1, 958).byte(0).take(), {}},
       {"block type 1", TapeBuilder().header("HELLO", 1).byte(0).take(), {hello}},
