@@ -24,7 +24,7 @@ inline constexpr std::uint8_t kOneHigh = 47;
 using PulseMask = std::uint64_t;
 inline constexpr std::size_t kMaskWidth = 64;
 
-// The largest read block that can be classified at once.
+// The most pulses one read of the image can bring: all are classified at once.
 inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{128} * 1024;
 
 // The ways of classifying whole windows. Portable runs everywhere; the others
