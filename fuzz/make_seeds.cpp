@@ -20,6 +20,14 @@ std::vector<std::vector<std::uint8_t>> seed_tapes() {
       TapeBuilder().pilot().sync().byte(1).header("CUT").take(),
       TapeBuilder().slow_pulses(3000, 1).header("AFTER SLOW").data_block(200, 2).take(),
       TapeBuilder().header("SHORT", 1, 958).header("WRONG", 7).take(),
+      // Edges of the rules, each a byte away from a different outcome.
+      TapeBuilder().header("TYPE 3", 3).header("TYPE 0", 0).header("TYPE 1", 1).take(),
+      TapeBuilder().header("\x5E\x7F\xA1\xC1\xFF\x80\x8F\x01 A ").header("").take(),
+      TapeBuilder()
+          .pulses(tapes::kZeroPulse, 100)
+          .pulses(tapes::kOnePulse)
+          .header("F", 1, 959)
+          .take(),
   };
 }
 
