@@ -259,14 +259,17 @@ std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_r
 // candidates inside it do not count. A lock followed by a pilot byte may
 // start a real pilot and is handed to the pilot kernel.
 //
-// Worked example: candidates at pulses 100 and 104, then 300. At 100 the
-// next eight pulses (101..108) are in range and read 0x13: a dead lock, the
-// byte completes at 108 with byte_count 2 and the search resumes at 109, so
-// the candidate at 104 (inside that byte) is passed over. At 300 pulses
-// 301..308 read 0x02: the lock stands, the state is Pilot with byte_count 1,
-// and 301 pulses past 0 are consumed. Per pulse: lock after 100, eight pulses
-// of pilot, byte 0x13 ends it (count 2 < 960), searching from 109 - the
-// register after 104 reads 0x02 too, but the machine is counting bits then.
+// Worked example: candidates at pulses 100 and 107, then 300. At 100 the
+// next eight pulses (101..108) are in range and read Z Z Z Z Z O Z Z, 0x04: a
+// dead lock, whose byte completes at 108 with byte_count 2, so the search
+// resumes at 109 and the candidate at 107 (the one at 106, then a zero),
+// inside that byte, is passed over. At 300 pulses 301..308 read 0x02: the
+// lock stands, the state is Pilot with byte_count 1, and the walk stops at
+// 301. Per pulse: lock after 100; eight pulses of pilot, the register
+// reading 0x02 after 107 without effect; 0x04 ends the pilot (count 2 < 960);
+// searching from 109, lock after 300. (A candidate can fall inside a dead
+// lock's byte only seven pulses after it: any nearer, the one before the
+// first lock would lie among the six pulses that must be zeros.)
 //
 // Returns the index where the walk stopped: `end`, or just after a lock that
 // stands (the state is then Pilot).
