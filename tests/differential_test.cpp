@@ -176,6 +176,8 @@ TEST(Differential, EveryClassifierMatchesThePortableOne) {
       for (std::size_t at = 0; at + tapnames::kMaskWidth <= pulses.size(); ++at) {
         ASSERT_EQ(other.ones_window(at), portable.ones_window(at)) << at;
         ASSERT_EQ(other.in_range_window(at), portable.in_range_window(at)) << at;
+        ASSERT_EQ(other.lock_word(at / tapnames::kMaskWidth),
+                  portable.lock_word(at / tapnames::kMaskWidth));
       }
     }
   }

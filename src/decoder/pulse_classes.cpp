@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Classification of pulses into the one-bit and in-range bit arrays: a
-// portable loop, and vector versions for x86-64 chosen at run time.
+// Classification of pulses into the one-bit, in-range and lock-candidate bit
+// arrays: a portable loop, and vector versions for x86-64 chosen at run time.
 #include "decoder/pulse_classes.h"
 
 #include <algorithm>
