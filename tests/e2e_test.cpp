@@ -275,31 +275,42 @@ TEST(EndToEnd, StopsReadingOnceOutputFails) {
 }
 
 #if defined(__GLIBC__)
-// A read that fails after two names: the names are written, then the scan
-// reports the failure (and the run flushes them before its message).
-TEST(Scan, ReadErrorAfterTwoNamesKeepsTheNames) {
+// Reads that fail: after two names the scan reports the failure and keeps
+// the names it wrote (the run then flushes them before its message); a read
+// interrupted by a signal is tried again and nothing is lost.
+TEST(Scan, FailedAndInterruptedReads) {
   struct Source {
     std::vector<std::uint8_t> tape;
+    int error;  // what the read after the first returns
     std::size_t at = 0;
-  } source{tapes::TapeBuilder().header("ONE").header("TWO").byte(0).take()};
-  cookie_io_functions_t io{};
-  io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
-    auto& from = *static_cast<Source*>(cookie);
-    if (from.at == from.tape.size()) {
-      errno = EIO;
-      return -1;
-    }
-    const std::size_t n = std::min(size, from.tape.size() - from.at);
-    std::copy_n(from.tape.begin() + static_cast<long>(from.at), n, buffer);
-    from.at += n;
-    return static_cast<ssize_t>(n);
+    int reads = 0;
   };
-  std::FILE* image = fopencookie(&source, "rb", io);
-  std::FILE* out = std::tmpfile();
-  ASSERT_NE(image, nullptr);
-  EXPECT_EQ(tapnames::scan_image(image, {true, false}, out), tapnames::ScanStatus::ReadError);
-  std::fclose(image);
-  EXPECT_EQ(slurp(out), "FOUND (001): \"ONE\"\nFOUND (002): \"TWO\"\n");
+  const auto tape = tapes::TapeBuilder().header("ONE").header("TWO").byte(0).take();
+  const std::string two = "FOUND (001): \"ONE\"\nFOUND (002): \"TWO\"\n";
+  for (const int error : {EIO, EINTR}) {
+    Source source{tape, error};
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
+      auto& from = *static_cast<Source*>(cookie);
+      const bool fail = from.error == EINTR ? ++from.reads == 2 : from.at == from.tape.size();
+      if (fail) {
+        errno = from.error;
+        return -1;
+      }
+      const std::size_t n = std::min({size, from.tape.size() - from.at, std::size_t{9000}});
+      std::copy_n(from.tape.begin() + static_cast<long>(from.at), n, buffer);
+      from.at += n;
+      return static_cast<ssize_t>(n);
+    };
+    std::FILE* image = fopencookie(&source, "rb", io);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(image, nullptr);
+    const auto status = tapnames::scan_image(image, {true, false}, out);
+    std::fclose(image);
+    EXPECT_EQ(status,
+              error == EIO ? tapnames::ScanStatus::ReadError : tapnames::ScanStatus::Complete);
+    EXPECT_EQ(slurp(out), two) << "error " << error;
+  }
 }
 #endif
 
