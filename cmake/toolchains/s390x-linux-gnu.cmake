@@ -1,14 +1,5 @@
 # SPDX-License-Identifier: MIT
 # Linux s390x with Debian's cross compiler; tests run under qemu-user.
 #   cmake -S . -B build-s390x --toolchain cmake/toolchains/s390x-linux-gnu.cmake
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR s390x)
-set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-find_program(TAPNAMES_QEMU qemu-s390x REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${TAPNAMES_QEMU} -L /usr/s390x-linux-gnu)
+set(TAPNAMES_CROSS_ARCH s390x)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-gnu-cross.cmake)
