@@ -35,26 +35,16 @@ constexpr bool inside(std::uint8_t value, std::uint8_t low, std::uint8_t width) 
   return static_cast<std::uint8_t>(value - low) <= width;
 }
 
-// Lock candidates from the one bits, a word at a time, with the word before
-// as history: the same test as the decoder's search kernel (see there), here
-// on whole words so that the compiler can vectorise it.
-//
-// Inlined into each classifier, it is compiled for the same vector width.
+// Lock candidates for whole words, each with the word before as history
+// (see lock_candidates). Inlined into each classifier, it is compiled for the
+// same vector width.
 #if TAPNAMES_WIDE_VECTORS
 __attribute__((always_inline))
 #endif
 inline void
 find_locks(const PulseMask* ones, std::size_t words, PulseMask* locks, PulseMask first_before = 0) {
-  constexpr unsigned kBits = 8;
   for (std::size_t w = 0; w < words; ++w) {
-    const PulseMask now = ones[w];
-    const PulseMask before = w == 0 ? first_before : ones[w - 1];
-    PulseMask one_before = 0;  // bit k: a one among pulses k-7..k-2
-    for (unsigned distance = 2; distance < kBits; ++distance) {
-      one_before |= (now << distance) | (before >> (kMaskWidth - distance));
-    }
-    const PulseMask one_just_before = (now << 1U) | (before >> (kMaskWidth - 1));
-    locks[w] = ~now & one_just_before & ~one_before;
+    locks[w] = lock_candidates(ones[w], w == 0 ? first_before : ones[w - 1]);
   }
 }
 

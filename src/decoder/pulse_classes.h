@@ -24,6 +24,24 @@ inline constexpr std::uint8_t kOneHigh = 47;
 using PulseMask = std::uint64_t;
 inline constexpr std::size_t kMaskWidth = 64;
 
+// The pulses after which the search, shifting every pulse in, locks on: bit k
+// is set when the register then reads 0x02, that is pulse k is not a one,
+// pulse k-1 is, and pulses k-7..k-2 are not. `ones` holds the one bits of a
+// window, bit k for pulse k; `ones_before` those of the window before it, of
+// which only the top seven bits (pulses -7..-1) are looked at.
+constexpr PulseMask lock_candidates(PulseMask ones, PulseMask ones_before) {
+  constexpr unsigned kBitsPerByte = 8;
+  // Bit k of earlier(d): the one bit of pulse k-d.
+  const auto earlier = [&](unsigned distance) {
+    return (ones << distance) | (ones_before >> (kMaskWidth - distance));
+  };
+  PulseMask one_before = 0;  // bit k: a one among pulses k-7..k-2
+  for (unsigned distance = 2; distance < kBitsPerByte; ++distance) {
+    one_before |= earlier(distance);
+  }
+  return ~ones & earlier(1) & ~one_before;
+}
+
 // The most pulses one read of the image can bring: all are classified at once.
 inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{128} * 1024;
 

@@ -155,32 +155,26 @@ constexpr std::uint8_t register_after(PulseMask ones) {
 // The search kernel. While searching, every pulse is shifted in (an
 // out-of-range one as a zero), and the machine locks on the pulse after which
 // the register reads 0x02: pulse k itself not a one, pulse k-1 a one, pulses
-// k-7..k-2 not ones. With `ones` the window's one bits (bit k for pulse k),
-// earlier(d) has at bit k the one bit of pulse k-d, taken from the register
-// for the pulses before the window (register bit 0 is pulse -1, bit 7 pulse -8).
+// k-7..k-2 not ones (lock_candidates). The pulses before the window come from
+// the register (bit 0 is pulse -1, bit 7 pulse -8), reversed into the top
+// byte of a word so that they stand where the window before would.
 //
 // Worked example: register 0x80 (pulse -8 a one, pulses -7..-1 not), then
-// pulses O Z Z ... (0x28 0x1A 0x1A ...), so ones = 0b001. earlier(1) = 0b010:
-// pulse 0's one, seen from pulse 1. earlier(2..7) reach back to pulse -7 at
-// most, so pulse -8 is never seen; they hold pulse 0's one at bits 2..7, and
-// one_before = 0b1111_1100. locks = ~0b001 & 0b010 & ~0b1111_1100 = 0b010: a
-// lock after pulse 1, two pulses consumed. Per pulse: 0x80 becomes 0x01 after
-// the one (bit 7 falls off) and 0x02 after the zero: the same pulse.
+// pulses O Z Z ... (0x28 0x1A 0x1A ...), so ones = 0b001 and the word before
+// has only bit 56 (pulse -8) set. earlier(1) = 0b010: pulse 0's one, seen
+// from pulse 1. earlier(2..7) reach back to pulse -7 at most, so pulse -8 is
+// never seen; they hold pulse 0's one at bits 2..7, and one_before =
+// 0b1111_1100. locks = ~0b001 & 0b010 & ~0b1111_1100 = 0b010: a lock after
+// pulse 1, two pulses consumed. Per pulse: 0x80 becomes 0x01 after the one
+// (bit 7 falls off) and 0x02 after the zero: the same pulse.
 //
 // Returns the number of pulses consumed: all 64 (the register then holds the
 // window's last eight bits), or up to and including the lock, now in Pilot.
 std::size_t search_window(PulseDecoder::Fields& f, PulseMask ones) {
   assert(f.state == State::Searching);
-  // Bit j of `history` is register bit 7 - j, so pulse j - 8 sits at bit j.
-  const PulseMask history = kReversedBits[f.shift_register];
-  const auto earlier = [&](unsigned distance) {
-    return (ones << distance) | (history >> (kBitsPerByte - distance));
-  };
-  PulseMask one_before = 0;  // bit k: a one among pulses k-7..k-2
-  for (unsigned distance = 2; distance < kBitsPerByte; ++distance) {
-    one_before |= earlier(distance);
-  }
-  const PulseMask locks = ~ones & earlier(1) & ~one_before;
+  const PulseMask ones_before = PulseMask{kReversedBits[f.shift_register]}
+                                << (kMaskWidth - kBitsPerByte);
+  const PulseMask locks = lock_candidates(ones, ones_before);
   if (locks == 0) {
     f.shift_register = register_after(ones);
     return kMaskWidth;
