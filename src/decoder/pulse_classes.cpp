@@ -48,18 +48,22 @@ find_locks(const PulseMask* ones, std::size_t words, PulseMask* locks, PulseMask
   }
 }
 
+// One window, pulse by pulse; `count` below kMaskWidth for the last, partial
+// window of a read, whose missing pulses count as neither class.
+void classify_one_window(const std::uint8_t* pulses, std::size_t count, PulseMask& ones,
+                         PulseMask& in_range) {
+  ones = 0;
+  in_range = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    ones |= PulseMask{inside(pulses[i], kOneLow, kOneWidth)} << i;
+    in_range |= PulseMask{inside(pulses[i], kZeroLow, kInRangeWidth)} << i;
+  }
+}
+
 void classify_portable(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
                        PulseMask* in_range, PulseMask* locks) {
   for (std::size_t w = 0; w < windows; ++w) {
-    PulseMask one_bits = 0;
-    PulseMask range_bits = 0;
-    for (std::size_t i = 0; i < kMaskWidth; ++i) {
-      const std::uint8_t value = pulses[(w * kMaskWidth) + i];
-      one_bits |= PulseMask{inside(value, kOneLow, kOneWidth)} << i;
-      range_bits |= PulseMask{inside(value, kZeroLow, kInRangeWidth)} << i;
-    }
-    ones[w] = one_bits;
-    in_range[w] = range_bits;
+    classify_one_window(pulses + (w * kMaskWidth), kMaskWidth, ones[w], in_range[w]);
   }
   find_locks(ones, windows, locks);
 }
@@ -150,16 +154,14 @@ bool classifier_available(Classifier classifier) noexcept {
       return true;
     case Classifier::Sse2:
       return TAPNAMES_X86_64 != 0;  // every x86-64 CPU has SSE2
+#if TAPNAMES_WIDE_VECTORS
     case Classifier::Avx2:
-#if TAPNAMES_WIDE_VECTORS
       return __builtin_cpu_supports("avx2") != 0;
-#else
-      return false;
-#endif
     case Classifier::Avx512:
-#if TAPNAMES_WIDE_VECTORS
       return __builtin_cpu_supports("avx512bw") != 0;
 #else
+    case Classifier::Avx2:
+    case Classifier::Avx512:
       return false;
 #endif
   }
@@ -214,16 +216,8 @@ void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
   pulses_ = pulses;
   const std::size_t whole = pulses.size() / kMaskWidth;
   classify_windows(classifier, pulses.data(), whole, ones_.data(), in_range_.data(), locks_.data());
-  // The last, partial window: the missing pulses count as neither class.
-  PulseMask one_bits = 0;
-  PulseMask range_bits = 0;
-  for (std::size_t i = whole * kMaskWidth; i < pulses.size(); ++i) {
-    const std::size_t bit = i % kMaskWidth;
-    one_bits |= PulseMask{inside(pulses[i], kOneLow, kOneWidth)} << bit;
-    range_bits |= PulseMask{inside(pulses[i], kZeroLow, kInRangeWidth)} << bit;
-  }
-  ones_[whole] = one_bits;
-  in_range_[whole] = range_bits;
+  classify_one_window(pulses.data() + (whole * kMaskWidth), pulses.size() % kMaskWidth,
+                      ones_[whole], in_range_[whole]);
   find_locks(ones_.data() + whole, 1, locks_.data() + whole, whole == 0 ? 0 : ones_[whole - 1]);
   lock_summary_.fill(0);
   for (std::size_t first = 0; first <= whole; first += kMaskWidth) {

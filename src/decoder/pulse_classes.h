@@ -70,10 +70,9 @@ class ClassifiedPulses {
   void classify(std::span<const std::uint8_t> pulses, Classifier classifier) noexcept;
 
   [[nodiscard]] std::span<const std::uint8_t> pulses() const noexcept { return pulses_; }
-  [[nodiscard]] std::size_t size() const noexcept { return pulses_.size(); }
 
   // The classes of pulses at..at+63, bit k for pulse at+k. Needs a whole
-  // window: at + kMaskWidth <= size().
+  // window: at + kMaskWidth <= pulses().size().
   [[nodiscard]] PulseMask ones_window(std::size_t at) const noexcept { return window(ones_, at); }
   [[nodiscard]] PulseMask in_range_window(std::size_t at) const noexcept {
     return window(in_range_, at);
