@@ -30,6 +30,11 @@ void write_result(std::FILE* out, TapeName& name, const ScanOptions& options,
   std::fputs("\"\n", out);
 }
 
+// How a scan that ends here went: a failed write outranks everything else.
+ScanStatus ended(std::FILE* out) {
+  return std::ferror(out) != 0 ? ScanStatus::WriteError : ScanStatus::Complete;
+}
+
 // The buffer and its classification are large, so they live for the run
 // rather than on the stack; the scan is not reentrant, like the decoder.
 std::array<std::uint8_t, kReadSize> read_buffer;  // NOLINT: filled by each read
@@ -52,7 +57,7 @@ ScanStatus scan_image(std::FILE* image, const ScanOptions& options, std::FILE* o
       if (result.found) {
         write_result(out, name, options, ++names);
         if (!options.extract_all) {
-          return std::ferror(out) != 0 ? ScanStatus::WriteError : ScanStatus::Complete;
+          return ended(out);
         }
       }
     }
@@ -70,7 +75,7 @@ ScanStatus scan_image(std::FILE* image, const ScanOptions& options, std::FILE* o
       if (decoder.feed_pulse(kEndOfFilePulse, name) != 0) {
         write_result(out, name, options, ++names);
       }
-      return std::ferror(out) != 0 ? ScanStatus::WriteError : ScanStatus::Complete;
+      return ended(out);
     }
   }
 }
