@@ -44,16 +44,26 @@ int searching(Decoder& d, unsigned pulse) {
   return 0;
 }
 
-int pilot(Decoder& d, unsigned pulse) {
+// The steps the pilot and the header share: shift the pulse in; an
+// out-of-range pulse ends the block (back to searching); count the bit, and
+// every eighth bit the byte. Returns true when a byte was completed.
+bool take_bit(Decoder& d, unsigned pulse) {
   shift(d, pulse);
   if (!is_one(pulse) && !is_zero(pulse)) {
     d.state = 0;
-    return 0;
+    return false;
   }
   d.bit_count = d.bit_count + 1;
-  if (d.bit_count == 8) {
-    d.bit_count = 0;
-    count_byte(d);
+  if (d.bit_count < 8) {
+    return false;
+  }
+  d.bit_count = 0;
+  count_byte(d);
+  return true;
+}
+
+int pilot(Decoder& d, unsigned pulse) {
+  if (take_bit(d, pulse)) {
     if (d.shift_register == 2) {
       // still the pilot
     } else if (d.byte_count >= 960) {
@@ -85,16 +95,7 @@ int header(Decoder& d, unsigned pulse, unsigned char* name) {
       return 1;
     }
   }
-  shift(d, pulse);
-  if (!is_one(pulse) && !is_zero(pulse)) {
-    d.state = 0;
-    return 0;
-  }
-  d.bit_count = d.bit_count + 1;
-  if (d.bit_count == 8) {
-    d.bit_count = 0;
-    count_byte(d);
-  }
+  take_bit(d, pulse);
   return 0;
 }
 
