@@ -214,20 +214,57 @@ TEST(EndToEnd, ProgramNameWithPercentIsPrintedAsIs) {
   EXPECT_EQ(outcome.status, 255);
 }
 
-TEST(EndToEnd, ReadsAFifo) {
-  const std::string fifo = testing::TempDir() + "tapnames_e2e_fifo";
-  unlink(fifo.c_str());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const auto tape = tapes::TapeBuilder().slow_pulses(300000, 9).header("PIPED").byte(0).take();
-  const pid_t writer = fork();
-  if (writer == 0) {
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    const bool written = write(fd, tape.data(), tape.size()) == static_cast<ssize_t>(tape.size());
-    _exit(written ? 0 : 1);
+// A FIFO fed by a child process with `repeats` copies of `data`, for as long
+// as its reader takes them. finish() waits for the writer and returns how many
+// bytes it wrote.
+class FifoWriter {
+ public:
+  FifoWriter(const std::string& name, const std::vector<std::uint8_t>& data, std::size_t repeats)
+      : path_(testing::TempDir() + name) {
+    unlink(path_.c_str());
+    if (mkfifo(path_.c_str(), 0600) != 0 || pipe(report_) != 0) {
+      return;
+    }
+    writer_ = fork();
+    if (writer_ == 0) {
+      signal(SIGPIPE, SIG_IGN);
+      close(report_[0]);
+      const int fd = open(path_.c_str(), O_WRONLY);
+      std::size_t written = 0;
+      for (std::size_t i = 0; i < repeats; ++i) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n <= 0) {
+          break;
+        }
+        written += static_cast<std::size_t>(n);
+      }
+      const bool sent = write(report_[1], &written, sizeof written) == sizeof written;
+      _exit(sent ? 0 : 1);
+    }
+    close(report_[1]);
   }
-  const Outcome outcome = run_tool({.args = {fifo}});
-  int status = 0;
-  waitpid(writer, &status, 0);
+  [[nodiscard]] const std::string& path() const { return path_; }
+  std::size_t finish() {
+    std::size_t written = 0;
+    if (writer_ <= 0 || read(report_[0], &written, sizeof written) != sizeof written) {
+      ADD_FAILURE() << "the FIFO writer did not report";
+    }
+    close(report_[0]);
+    waitpid(writer_, nullptr, 0);
+    return written;
+  }
+
+ private:
+  std::string path_;
+  int report_[2] = {-1, -1};
+  pid_t writer_ = -1;
+};
+
+TEST(EndToEnd, ReadsAFifo) {
+  const auto tape = tapes::TapeBuilder().slow_pulses(300000, 9).header("PIPED").byte(0).take();
+  FifoWriter fifo("tapnames_e2e_fifo", tape, 1);
+  const Outcome outcome = run_tool({.args = {fifo.path()}});
+  EXPECT_EQ(fifo.finish(), tape.size());
   EXPECT_EQ(outcome.out, kBanner + "FOUND: \"PIPED\"\n");
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(outcome.status, 0);
@@ -236,39 +273,15 @@ TEST(EndToEnd, ReadsAFifo) {
 // Once standard output has failed, the scan reads no more of the image: a
 // FIFO fed with 64 MiB of headers is left almost all unread.
 TEST(EndToEnd, StopsReadingOnceOutputFails) {
-  const std::string fifo = testing::TempDir() + "tapnames_e2e_long_fifo";
-  unlink(fifo.c_str());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   tapes::TapeBuilder builder;
   while (builder.tape().size() < (std::size_t{1} << 20)) {
     builder.header("MANY NAMES");
   }
   const auto segment = builder.take();
   constexpr std::size_t kSegments = 64;
-  int report[2];
-  ASSERT_EQ(pipe(report), 0);
-  const pid_t writer = fork();
-  if (writer == 0) {
-    signal(SIGPIPE, SIG_IGN);
-    close(report[0]);
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    std::size_t written = 0;
-    for (std::size_t i = 0; i < kSegments; ++i) {
-      const ssize_t n = write(fd, segment.data(), segment.size());
-      if (n <= 0) {
-        break;
-      }
-      written += static_cast<std::size_t>(n);
-    }
-    const bool sent = write(report[1], &written, sizeof written) == sizeof written;
-    _exit(sent ? 0 : 1);
-  }
-  close(report[1]);
-  const Outcome outcome = run_tool({.args = {"-a", fifo}, .mode = Stdout::DevFull});
-  std::size_t written = 0;
-  ASSERT_EQ(read(report[0], &written, sizeof written), static_cast<ssize_t>(sizeof written));
-  close(report[0]);
-  waitpid(writer, nullptr, 0);
+  FifoWriter fifo("tapnames_e2e_long_fifo", segment, kSegments);
+  const Outcome outcome = run_tool({.args = {"-a", fifo.path()}, .mode = Stdout::DevFull});
+  const std::size_t written = fifo.finish();
   EXPECT_EQ(outcome.err, "Could not write output.\n");
   EXPECT_EQ(outcome.status, 255);
   EXPECT_LT(written, segment.size() * kSegments / 8) << "bytes taken from the FIFO";
