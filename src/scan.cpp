@@ -45,12 +45,13 @@ ClassifiedPulses classified;                      // NOLINT: refilled for each r
 ScanStatus scan_image(std::FILE* image, const ScanOptions& options, std::FILE* out) noexcept {
   PulseDecoder decoder;
   TapeName name{};
-  unsigned long long names = 0;  // NOLINT(google-runtime-int): printed with %llu
+  unsigned long long names = 0;                     // NOLINT(google-runtime-int): printed with %llu
+  const Classifier classifier = best_classifier();  // the CPU does not change
   for (;;) {
     errno = 0;
     const std::size_t got = std::fread(read_buffer.data(), 1, read_buffer.size(), image);
     const bool failed = got < read_buffer.size() && std::ferror(image) != 0;
-    classified.classify(std::span(read_buffer.data(), got));
+    classified.classify(std::span(read_buffer.data(), got), classifier);
     for (std::size_t at = 0; at < got;) {
       const BulkResult result = decoder.feed_pulses(classified, at, name);
       at += result.consumed;
