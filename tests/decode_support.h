@@ -15,6 +15,10 @@
 #include "model.h"
 #include "scan.h"
 
+#ifdef _WIN32
+#include <process.h>  // _getpid
+#endif
+
 namespace support {
 
 struct Report {
@@ -112,23 +116,55 @@ inline Decoded bulk_decode(std::span<const std::uint8_t> tape) {
       tape, [] { return tapnames::kMaxClassifiedPulses; }, tapnames::best_classifier());
 }
 
-// The whole scan, from a temporary file to the text it writes.
-inline std::string scan_text(const std::vector<std::uint8_t>& tape, bool extract_all, bool escape) {
-  std::FILE* image = std::tmpfile();
-  std::FILE* out = std::tmpfile();
-  if (image == nullptr || out == nullptr ||
-      std::fwrite(tape.data(), 1, tape.size(), image) != tape.size()) {
-    return "tmpfile failed";
+// A scratch file that is gone once the scan is read back. Windows' tmpfile()
+// names its files from the clock and deletes each name before it opens it, so
+// two test processes started together (ctest -j) can be given one file; there
+// the name is made from the process id and a count instead.
+class ScratchFile {
+ public:
+  ScratchFile() {
+#ifdef _WIN32
+    static int count = 0;
+    path_ = "scratch-" + std::to_string(_getpid()) + "-" + std::to_string(count++) + ".tmp";
+    file_ = std::fopen(path_.c_str(), "w+b");
+#else
+    file_ = std::tmpfile();
+#endif
   }
-  std::rewind(image);
-  const auto status = tapnames::scan_image(image, {extract_all, escape}, out);
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile() {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+    }
+    if (!path_.empty()) {
+      std::remove(path_.c_str());
+    }
+  }
+  [[nodiscard]] std::FILE* get() const {
+    return file_;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
+
+// The whole scan, from a scratch file to the text it writes.
+inline std::string scan_text(const std::vector<std::uint8_t>& tape, bool extract_all, bool escape) {
+  const ScratchFile image;
+  const ScratchFile out;
+  if (image.get() == nullptr || out.get() == nullptr ||
+      std::fwrite(tape.data(), 1, tape.size(), image.get()) != tape.size()) {
+    return "scratch file failed";
+  }
+  std::rewind(image.get());
+  const auto status = tapnames::scan_image(image.get(), {extract_all, escape}, out.get());
   std::string text;
-  std::rewind(out);
-  for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) {
+  std::rewind(out.get());
+  for (int c = std::fgetc(out.get()); c != EOF; c = std::fgetc(out.get())) {
     text.push_back(static_cast<char>(c));
   }
-  std::fclose(image);
-  std::fclose(out);
   return status == tapnames::ScanStatus::Complete ? text : text + "[scan failed]";
 }
 
