@@ -54,10 +54,11 @@ void bulk(benchmark::State& state) {
                     std::span<const std::uint8_t> pulses) {
     // As the scan does: classify one read's worth, then walk it.
     static tapnames::ClassifiedPulses classified;
+    static const tapnames::Classifier classifier = tapnames::best_classifier();
     int names = 0;
     while (!pulses.empty()) {
       const std::size_t size = std::min(pulses.size(), tapnames::kMaxClassifiedPulses);
-      classified.classify(pulses.first(size));
+      classified.classify(pulses.first(size), classifier);
       for (std::size_t at = 0; at < size;) {
         const auto result = decoder.feed_pulses(classified, at, name);
         names += result.found ? 1 : 0;

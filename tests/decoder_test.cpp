@@ -187,7 +187,7 @@ TEST(Decoder, PilotCountSaturatesInsteadOfOverflowing) {
     TapeName name{};
     if (bulk) {
       tapnames::ClassifiedPulses classified;
-      classified.classify(pilot);
+      classified.classify(pilot, tapnames::best_classifier());
       EXPECT_EQ(decoder.feed_pulses(classified, 0, name).consumed, pilot.size());
     } else {
       for (const std::uint8_t pulse : pilot) {

@@ -203,10 +203,6 @@ void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::si
   }
 }
 
-void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses) noexcept {
-  classify(pulses, best_classifier());
-}
-
 void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
                                 Classifier classifier) noexcept {
   assert(pulses.size() <= kMaxClassifiedPulses);

@@ -52,7 +52,7 @@ inline constexpr Classifier kClassifiers[] = {Classifier::Portable, Classifier::
                                               Classifier::Avx2, Classifier::Avx512};
 
 [[nodiscard]] bool classifier_available(Classifier classifier) noexcept;
-// The fastest available on this CPU, chosen once at start-up.
+// The fastest available on this CPU; the scan asks once.
 [[nodiscard]] Classifier best_classifier() noexcept;
 
 // Fills ones[w], in_range[w] and locks[w] (see lock_word) for the `windows`
@@ -65,8 +65,7 @@ void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::si
 class ClassifiedPulses {
  public:
   // Classifies `pulses` (at most kMaxClassifiedPulses; the span must outlive
-  // this object's use) with the best classifier, or the one given.
-  void classify(std::span<const std::uint8_t> pulses) noexcept;
+  // this object's use) with `classifier`.
   void classify(std::span<const std::uint8_t> pulses, Classifier classifier) noexcept;
 
   [[nodiscard]] std::span<const std::uint8_t> pulses() const noexcept { return pulses_; }
