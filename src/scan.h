@@ -1,22 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The scan: reads a tape image in large pieces, runs the decoder over every
-// pulse, and writes a result line for each name found, in first-name or
-// all-names mode. Knows nothing of the command line.
+// The scan: reads a tape image in large pieces, hands them to the scan core
+// and writes a result line for each name found, in first-name or all-names
+// mode. Knows nothing of the command line.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 
+#include "scanner/scanner.h"
+
 namespace tapnames {
-
-// The end of the input reaches the decoder once, as this pulse value, so that
-// a name whose last bit is the last byte of the file is still reported.
-inline constexpr std::uint8_t kEndOfFilePulse = 255;
-
-struct ScanOptions {
-  bool extract_all = false;  // every name, numbered; else stop at the first
-  bool escape = false;       // control codes by name
-};
 
 enum class ScanStatus {
   Complete,    // the whole image, or up to the first name in first-name mode

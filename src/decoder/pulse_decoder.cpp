@@ -95,8 +95,10 @@ inline void end_pilot(PulseDecoder::Fields& f) {
 }
 
 // One pulse through the machine: the reference, and the bulk path's way
-// through everything its kernels do not cover.
-inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
+// through everything its kernels do not cover. `block_type` takes the block
+// type of a header once it has been accepted at its position.
+inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name,
+                std::uint8_t& block_type) {
   const PulseClass pulse_class = kPulseClasses[pulse];
   switch (f.state) {
     case State::Searching:
@@ -125,9 +127,12 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name) {
           f.state = State::Searching;
           return 0;
         }
-        if (position == kBlockTypePosition && value != 1 && value != 2) {
-          f.state = State::Searching;
-          return 0;
+        if (position == kBlockTypePosition) {
+          if (value != 1 && value != 2) {
+            f.state = State::Searching;
+            return 0;
+          }
+          block_type = value;
         }
         if (position >= kFirstNamePosition && position <= kLastNamePosition) {
           name[static_cast<std::size_t>(position - kFirstNamePosition)] = value;
@@ -353,12 +358,13 @@ PulseDecoder::PulseDecoder(const Fields& fields) noexcept : fields_(fields) {
 }
 
 int PulseDecoder::feed_pulse(unsigned pulse, TapeName& name) noexcept {
-  return step(fields_, static_cast<std::uint8_t>(pulse & 0xFFU), name);
+  return step(fields_, static_cast<std::uint8_t>(pulse & 0xFFU), name, block_type_);
 }
 
 BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t from,
                                      TapeName& name) noexcept {
   Fields f = fields_;
+  std::uint8_t block_type = block_type_;
   const std::span<const std::uint8_t> values = pulses.pulses();
   const std::size_t end = values.size();
   std::size_t at = from;
@@ -384,13 +390,14 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
     do {
-      found = step(f, values[at++], name) != 0;
+      found = step(f, values[at++], name, block_type) != 0;
     } while (at < end && !found && f.state == before && f.bit_count != 0);
     if (before == State::Header && f.state == State::Searching) {
       history_from = at + kBitsPerByte;
     }
   }
   fields_ = f;
+  block_type_ = block_type;
   return {at - from, found};
 }
 

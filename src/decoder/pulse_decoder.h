@@ -57,8 +57,13 @@ class PulseDecoder {
 
   [[nodiscard]] const Fields& fields() const noexcept { return fields_; }
 
+  // The block type (1 or 2) of the header whose name was reported last. Kept
+  // beside the four fields: it never steers the machine.
+  [[nodiscard]] std::uint8_t block_type() const noexcept { return block_type_; }
+
  private:
   Fields fields_;
+  std::uint8_t block_type_ = 0;
 };
 
 }  // namespace tapnames
