@@ -364,7 +364,7 @@ int PulseDecoder::feed_pulse(unsigned pulse, TapeName& name) noexcept {
 BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t from,
                                      TapeName& name) noexcept {
   Fields f = fields_;
-  std::uint8_t block_type = block_type_;
+  std::uint8_t type = block_type_;  // the header's, once accepted
   const std::span<const std::uint8_t> values = pulses.pulses();
   const std::size_t end = values.size();
   std::size_t at = from;
@@ -390,14 +390,14 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
     do {
-      found = step(f, values[at++], name, block_type) != 0;
+      found = step(f, values[at++], name, type) != 0;
     } while (at < end && !found && f.state == before && f.bit_count != 0);
     if (before == State::Header && f.state == State::Searching) {
       history_from = at + kBitsPerByte;
     }
   }
   fields_ = f;
-  block_type_ = block_type;
+  block_type_ = type;
   return {at - from, found};
 }
 

@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: MIT
+// The scan core against the independent model: fed in pieces of every size
+// class (single pulses, the edges of a 64-pulse window, of a 4,096-pulse lock
+// summary group and of a classified read, and random sizes), it must report
+// the names the model reports, numbered, placed and typed, and write the
+// model's result lines; and it must hand results over when they fill up.
+#include "scanner/scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decode_support.h"
+#include "tape_builder.h"
+
+namespace {
+
+using tapes::TapeBuilder;
+using tapnames::kMaskWidth;
+using tapnames::kMaxClassifiedPulses;
+using tapnames::Scanner;
+
+// What the scan core says of one name.
+struct Found {
+  std::uint64_t number;
+  std::uint64_t offset;
+  unsigned block_type;
+  std::string name;
+  friend bool operator==(const Found&, const Found&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Found& f) {
+  return out << "{" << f.number << " @" << f.offset << " type " << f.block_type << " \"" << f.name
+             << "\"}";
+}
+
+// The byte of eight pulses at `at`, most significant bit first.
+unsigned byte_at(const std::vector<std::uint8_t>& tape, std::size_t at) {
+  unsigned value = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    value = (value << 1U) | (tape[at + i] >= 33 && tape[at + i] <= 47 ? 1U : 0U);
+  }
+  return value;
+}
+
+// The model's names, each placed 248 pulses before the pulse that reported
+// it (the end-of-image pulse counts as pulse `size`), its block type read
+// from the tape itself: the tenth header byte.
+std::vector<Found> expected(const std::vector<std::uint8_t>& tape, bool extract_all) {
+  std::vector<std::uint8_t> with_end = tape;
+  with_end.push_back(tapnames::kEndOfFilePulse);
+  std::vector<Found> found;
+  for (const auto& report : support::model_decode(with_end).reports) {
+    const std::uint64_t offset = report.pulse - tapnames::kReportDistance;
+    found.push_back({found.size() + 1, offset, byte_at(tape, offset + 72), report.name});
+    if (!extract_all) {
+      break;
+    }
+  }
+  return found;
+}
+
+struct Scanned {
+  std::vector<Found> found;
+  std::string lines;
+};
+
+// The scan core over `tape` in pieces whose sizes `next_piece` gives.
+Scanned scan(const std::vector<std::uint8_t>& tape, const std::function<std::size_t()>& next_piece,
+             tapnames::ScanOptions options, tapnames::Classifier classifier) {
+  static Scanner scanner;  // large: one for all tests
+  scanner = Scanner(options, classifier);
+  Scanned out;
+  const auto take = [&] {
+    for (const auto& result : scanner.results()) {
+      out.found.push_back({result.number, result.offset, result.block_type,
+                           support::name_bytes(result.name.data())});
+      std::array<char, tapnames::kMaxResultLine> line{};
+      out.lines.append(line.data(), tapnames::format_result_line(result, options, line));
+    }
+    scanner.clear_results();
+  };
+  const std::span<const std::uint8_t> all(tape);
+  for (std::size_t done = 0; done < tape.size() && !scanner.done();) {
+    const auto piece = all.subspan(done, std::min(tape.size() - done, next_piece()));
+    for (std::size_t used = 0; used < piece.size() && !scanner.done();) {
+      const std::size_t step = scanner.feed(piece.subspan(used));
+      take();
+      if (step == 0 && !scanner.done()) {
+        ADD_FAILURE() << "the scan core took nothing at pulse " << done + used;
+        return out;
+      }
+      used += step;
+    }
+    done += piece.size();
+  }
+  scanner.finish();
+  take();
+  return out;
+}
+
+// Several headers of both types among noise, spread over many summary groups,
+// the last ending the image so that the end-of-image pulse reports it.
+std::vector<std::uint8_t> mixed_tape(unsigned seed) {
+  std::mt19937 random(seed);
+  TapeBuilder tape;
+  for (int i = 0; i < 6; ++i) {
+    tape.slow_pulses(random() % 5000, random());
+    for (auto n = random() % 300; n > 0; --n) {
+      tape.pulses(static_cast<std::uint8_t>(16 + random() % 36));
+    }
+    tape.header("NAME " + std::to_string(i) + "\x93", static_cast<std::uint8_t>(1 + i % 2),
+                959 + random() % 3);
+    if (i % 3 == 1) {
+      tape.data_block(random() % 200, random());
+    }
+  }
+  return tape.header("LAST", 2).take();
+}
+
+TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
+  // Each size class puts the ends of pieces at another edge of the bulk path.
+  std::vector<std::size_t> sizes = {1,
+                                    2,
+                                    7,
+                                    8,
+                                    9,
+                                    kMaxClassifiedPulses - 1,
+                                    kMaxClassifiedPulses,
+                                    kMaxClassifiedPulses + 1,
+                                    3 * kMaxClassifiedPulses};
+  for (std::size_t k = 1; k <= 3; ++k) {
+    for (const std::size_t size : {k * kMaskWidth - 1, k * kMaskWidth, k * kMaskWidth + 1}) {
+      sizes.push_back(size);
+    }
+  }
+  constexpr std::size_t kGroup = kMaskWidth * kMaskWidth;  // pulses under one summary word
+  for (std::size_t n = 1; n <= 3; ++n) {
+    for (const std::size_t extra : {0UL, 1UL, 31UL, 63UL, 64UL, 65UL}) {
+      sizes.push_back(n * kGroup + extra);
+    }
+    sizes.push_back(n * kGroup - 1);
+  }
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    const auto tape = mixed_tape(seed);
+    for (const bool all : {false, true}) {
+      for (const bool escape : {false, true}) {
+        const auto want = expected(tape, all);
+        ASSERT_EQ(want.size(), all ? 7U : 1U);
+        const std::string lines = model::scan_output(tape, all, escape);
+        std::mt19937 random(seed);
+        std::vector<std::function<std::size_t()>> pieces;
+        for (const std::size_t size : sizes) {
+          pieces.emplace_back([size] { return size; });
+        }
+        pieces.emplace_back([&random] { return 1 + random() % 9000; });
+        for (const auto& piece : pieces) {
+          for (const auto classifier : tapnames::kClassifiers) {
+            if (!tapnames::classifier_available(classifier)) {
+              continue;
+            }
+            const Scanned got = scan(tape, piece, {all, escape}, classifier);
+            ASSERT_EQ(got.found, want) << "seed " << seed << " first piece " << piece();
+            ASSERT_EQ(got.lines, lines) << "seed " << seed << " -a " << all << " -e " << escape;
+          }
+        }
+      }
+    }
+  }
+}
+
+// More names than the core holds at once: it stops early, hands them over,
+// and goes on from where it stopped, the last name still arriving on the
+// end-of-image pulse.
+TEST(Scanner, HandsOverResultsWhenFull) {
+  TapeBuilder builder;
+  constexpr std::size_t kNames = Scanner::kMaxResults * 2 + 3;
+  for (std::size_t i = 0; i < kNames; ++i) {
+    builder.header("N" + std::to_string(i), 1, 959);
+  }
+  const auto tape = builder.take();
+  const auto want = expected(tape, true);
+  ASSERT_EQ(want.size(), kNames);
+  static Scanner scanner;
+  scanner = Scanner({true, false});
+  std::vector<Found> got;
+  std::size_t calls = 0;
+  for (std::size_t used = 0; used < tape.size(); ++calls) {
+    used += scanner.feed(std::span(tape).subspan(used));
+    EXPECT_LT(scanner.results().size(), Scanner::kMaxResults);  // room left for the end
+    for (const auto& r : scanner.results()) {
+      got.push_back({r.number, r.offset, r.block_type, support::name_bytes(r.name.data())});
+    }
+    scanner.clear_results();
+  }
+  scanner.finish();
+  ASSERT_EQ(scanner.results().size(), 1U);
+  EXPECT_EQ(scanner.results()[0].offset, tape.size() - tapnames::kReportDistance);
+  const auto& last = scanner.results()[0];
+  got.push_back({last.number, last.offset, last.block_type, support::name_bytes(last.name.data())});
+  EXPECT_EQ(got, want);
+  EXPECT_GE(calls, 3U);
+  EXPECT_EQ(scanner.pulses_scanned(), tape.size());
+}
+
+// First-name mode stops on the pulse that reports the name, takes nothing
+// more, and finishing adds nothing; a new image starts from a fresh decoder.
+TEST(Scanner, FirstNameModeStopsAtItsName) {
+  const auto tape = TapeBuilder().header("ONE").header("TWO").take();
+  static Scanner scanner;
+  scanner = Scanner({false, false});
+  const std::size_t used = scanner.feed(tape);
+  ASSERT_TRUE(scanner.done());
+  ASSERT_EQ(scanner.results().size(), 1U);
+  EXPECT_EQ(used, scanner.results()[0].offset + tapnames::kReportDistance + 1);
+  EXPECT_EQ(scanner.feed(tape), 0U);
+  scanner.clear_results();
+  scanner.finish();
+  EXPECT_TRUE(scanner.results().empty());
+
+  scanner.reset({true, false});
+  const auto half = std::span(tape).first(tape.size() / 2 + 100);
+  EXPECT_EQ(scanner.feed(half), half.size());
+  scanner.finish();
+  EXPECT_EQ(scanner.names_found(), 1U);  // the second header was cut
+}
+
+}  // namespace
