@@ -68,6 +68,8 @@ constexpr int kGzipOnly = 16 + MAX_WBITS;  // a gzip header and trailer, any win
 // The compressed side reads in pieces of this size.
 constexpr std::size_t kInputSize = std::size_t{64} << 10U;
 
+}  // namespace
+
 void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer) {
   z_stream stream{};
   if (inflateInit2(&stream, kGzipOnly) != Z_OK) {
@@ -119,8 +121,6 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
     }
   }
 }
-
-}  // namespace
 
 FilePtr open_file(const std::filesystem::path& path) {
 #if defined(_WIN32)

@@ -54,4 +54,7 @@ FilePtr open_file(const std::filesystem::path& path);
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes).
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer);
 
+// Reads an open gzipped image, as read_source does a .tap.gz (for the fuzz target).
+void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer);
+
 }  // namespace catalogue
