@@ -100,10 +100,12 @@ int catalogue_main(const std::vector<std::string>& arguments) {
     case catalogue::Action::Run:
       break;
   }
-  for (const std::string& list : options.files_from) {
-    if (!read_list(list, options.null_separated, options.paths)) {
-      return kUsageError;
-    }
+  const bool lists_read = std::all_of(
+      options.files_from.begin(), options.files_from.end(), [&options](const std::string& list) {
+        return read_list(list, options.null_separated, options.paths);
+      });
+  if (!lists_read) {
+    return kUsageError;
   }
   if (options.paths.empty() && options.files_from.empty()) {
     options.paths.emplace_back();  // the current folder

@@ -13,7 +13,7 @@ constexpr std::array<std::string_view, 5> kColumns = {"path", "number", "offset"
 
 void append_number(std::string& out, std::uint64_t value) {
   std::array<char, 24> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+  auto* const end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
   out.append(digits.data(), end);
 }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <utility>
@@ -46,7 +47,7 @@ class RecordSink final : public ImageSink {
   void finish_source() {
     std::stable_sort(members_.begin(), members_.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& member : members_) {
+    for (const auto& member : members_) {
       slot_->out += member.second;
     }
     members_.clear();
@@ -132,10 +133,9 @@ class Run {
       : sources_(sources), settings_(settings), slots_(sources.size()) {}
 
   RunResult go(std::FILE* out, std::FILE* err) {
-    std::uint64_t total_bytes = 0;
-    for (const Source& source : sources_) {
-      total_bytes += source.size;
-    }
+    const std::uint64_t total_bytes =
+        std::accumulate(sources_.begin(), sources_.end(), std::uint64_t{0},
+                        [](std::uint64_t sum, const Source& source) { return sum + source.size; });
     Progress progress(settings_.progress, err, sources_.size(), total_bytes);
     const unsigned jobs =
         std::max(1U, std::min<unsigned>(settings_.jobs, static_cast<unsigned>(sources_.size())));

@@ -104,11 +104,11 @@ class Walker {
               [](const fs::directory_entry& a, const fs::directory_entry& b) {
                 return a.path().filename().native() < b.path().filename().native();
               });
-    for (const fs::directory_entry& entry : entries) {
-      const std::string name = printable(entry.path().filename());
-      std::string path =
-          shown.empty() ? name : printable(from_printable(shown) / entry.path().filename());
-      this->entry(entry, path, name);
+    for (const fs::directory_entry& found : entries) {
+      const std::string name = printable(found.path().filename());
+      const std::string path =
+          shown.empty() ? name : printable(from_printable(shown) / found.path().filename());
+      entry(found, path, name);
     }
   }
 
