@@ -13,16 +13,10 @@
 
 #include "catalogue/options.h"
 #include "catalogue/progress.h"
-#include "catalogue/reader.h"
 #include "catalogue/run.h"
 #include "catalogue/walk.h"
 #include "platform.h"
 #include "version.h"
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace {
 
@@ -33,49 +27,6 @@ void message(std::string_view path, std::string_view reason) {
   std::string text;
   catalogue::append_message(text, path, reason);
   std::fputs(text.c_str(), stderr);
-}
-
-// Adds the paths of a --files-from list; false if it cannot be read.
-bool read_list(const std::string& name, bool null_separated, std::vector<std::string>& paths) {
-  catalogue::FilePtr owned;
-  std::FILE* file = stdin;
-  if (name != "-") {
-    errno = 0;
-    owned = catalogue::open_file(catalogue::from_printable(name));
-    file = owned.get();
-  }
-#if defined(_WIN32)
-  else {
-    static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
-  }
-#endif
-  if (file == nullptr) {
-    message(name, std::strerror(errno));
-    return false;
-  }
-  const char separator = null_separated ? '\0' : '\n';
-  std::string path;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-    if (static_cast<char>(c) != separator) {
-      path += static_cast<char>(c);
-      continue;
-    }
-    if (!null_separated && path.ends_with('\r')) {
-      path.pop_back();  // a list written on Windows
-    }
-    if (!path.empty()) {
-      paths.push_back(std::move(path));
-    }
-    path.clear();
-  }
-  if (std::ferror(file) != 0) {
-    message(name, "cannot read the list");
-    return false;
-  }
-  if (!path.empty()) {
-    paths.push_back(std::move(path));
-  }
-  return true;
 }
 
 int catalogue_main(const std::vector<std::string>& arguments) {
@@ -102,7 +53,12 @@ int catalogue_main(const std::vector<std::string>& arguments) {
   }
   const bool lists_read = std::all_of(
       options.files_from.begin(), options.files_from.end(), [&options](const std::string& list) {
-        return read_list(list, options.null_separated, options.paths);
+        std::string error;
+        if (!catalogue::read_path_list(list, options.null_separated, options.paths, error)) {
+          message(list, error);
+          return false;
+        }
+        return true;
       });
   if (!lists_read) {
     return kUsageError;

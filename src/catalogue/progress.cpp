@@ -2,6 +2,8 @@
 // The progress line and the summary.
 #include "catalogue/progress.h"
 
+#include <algorithm>
+#include <array>
 #include <cinttypes>
 
 #if defined(_WIN32)
@@ -57,19 +59,27 @@ void Progress::update(std::uint64_t files_done, std::uint64_t bytes_done) {
   last_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
   const double rate = seconds > 0 ? static_cast<double>(bytes_done) / seconds : 0;
-  std::fprintf(err_, "\r%" PRIu64 "/%" PRIu64 " files, %.0f MB/s", files_done, files_, rate / 1e6);
-  if (rate > 0 && bytes_ >= bytes_done) {
-    std::fprintf(err_, ", %.0f s left", static_cast<double>(bytes_ - bytes_done) / rate);
+  std::array<char, 128> line{};
+  int length = std::snprintf(line.data(), line.size(), "%" PRIu64 "/%" PRIu64 " files, %.0f MB/s",
+                             files_done, files_, rate / 1e6);
+  if (length > 0 && rate > 0 && bytes_ >= bytes_done) {
+    const auto used = static_cast<std::size_t>(length);
+    const int more = std::snprintf(line.data() + used, line.size() - used, ", %.0f s left",
+                                   static_cast<double>(bytes_ - bytes_done) / rate);
+    length = more > 0 ? length + more : length;
   }
-  std::fputs("\x1b[K", err_);
+  length = std::min(std::max(length, 0), static_cast<int>(line.size()) - 1);
+  // Spaces rather than terminal control codes over the rest of the last line,
+  // so that every console shows it alike.
+  std::fprintf(err_, "\r%s%*s", line.data(), std::max(0, drawn_ - length), "");
   std::fflush(err_);
-  drawn_ = true;
+  drawn_ = length;
 }
 
 void Progress::clear() {
-  if (drawn_) {
-    std::fputs("\r\x1b[K", err_);
-    drawn_ = false;
+  if (drawn_ > 0) {
+    std::fprintf(err_, "\r%*s\r", drawn_, "");
+    drawn_ = 0;
   }
 }
 

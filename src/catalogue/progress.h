@@ -35,7 +35,7 @@ class Progress {
   std::FILE* err_;
   std::uint64_t files_;
   std::uint64_t bytes_;
-  bool drawn_ = false;
+  int drawn_ = 0;  // the length of the line on screen
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_;
 };

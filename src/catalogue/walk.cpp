@@ -6,7 +6,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <system_error>
+
+#include "catalogue/reader.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace catalogue {
 namespace fs = std::filesystem;
@@ -198,6 +208,49 @@ fs::path from_printable(const std::string& path) {
 #else
   return fs::path(path);
 #endif
+}
+
+bool read_path_list(const std::string& name, bool null_separated, std::vector<std::string>& paths,
+                    std::string& error) {
+  FilePtr owned;
+  std::FILE* file = stdin;
+  if (name == "-") {
+#if defined(_WIN32)
+    static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
+#endif
+  } else {
+    errno = 0;
+    owned = open_file(from_printable(name));
+    file = owned.get();
+  }
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  const char separator = null_separated ? '\0' : '\n';
+  std::string path;
+  const auto add = [&paths, &path, null_separated] {
+    if (!null_separated && path.ends_with('\r')) {
+      path.pop_back();  // a list written on Windows
+    }
+    if (!path.empty()) {
+      paths.push_back(std::move(path));
+    }
+    path.clear();
+  };
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+    if (static_cast<char>(c) == separator) {
+      add();
+    } else {
+      path += static_cast<char>(c);
+    }
+  }
+  if (std::ferror(file) != 0) {
+    error = "cannot read the list";
+    return false;
+  }
+  add();
+  return true;
 }
 
 std::vector<Source> find_sources(const std::vector<std::string>& paths, bool follow,

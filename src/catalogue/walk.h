@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The walk: turns the paths given into the sorted list of sources to read.
+// The walk: turns the paths given (and the lists of --files-from) into the
+// sorted list of sources to read.
 // Folders are walked recursively; what is an image is decided by its name:
 //   *.tap                              a plain image
 //   *.tap.gz                           a gzipped image
@@ -43,6 +44,13 @@ using WalkMessage =
 // leading "./".
 std::vector<Source> find_sources(const std::vector<std::string>& paths, bool follow,
                                  const WalkMessage& message);
+
+// Adds the paths of a list (--files-from): `name` is a file, or "-" for
+// standard input; one path a line (a CR before the LF dropped) or, with
+// `null_separated`, NUL-separated; empty entries skipped. False, with the
+// reason in `error`, if the list cannot be read.
+bool read_path_list(const std::string& name, bool null_separated, std::vector<std::string>& paths,
+                    std::string& error);
 
 // What a name met while walking is; false if it is not an image.
 bool image_kind(std::string_view name, SourceKind& kind);
