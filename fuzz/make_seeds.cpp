@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Writes seed inputs for the fuzz targets, made with the tape builder:
-// make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR
+// make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR [ARCHIVE_CORPUS_DIR]
+// The archive seeds (a zip with a folder, a tar, a gzipped tar and a gzipped
+// image) are written where the catalogue is built.
 #include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tape_builder.h"
+#if defined(TAPNAMES_ARCHIVE_SEEDS)
+#include "archive_writer.h"
+#endif
 
 namespace {
 
@@ -31,11 +36,32 @@ std::vector<std::vector<std::uint8_t>> seed_tapes() {
   };
 }
 
+#if defined(TAPNAMES_ARCHIVE_SEEDS)
+bool write_archive_seeds(const std::string& dir) {
+  const auto images = seed_tapes();
+  const std::vector<tapes::Member> members = {{"games/ONE.TAP", images[0]},
+                                              {"../up.tap", images[1]},
+                                              {"/abs/two.tap", images[2]},
+                                              {"notes.txt", images[3]}};
+  const std::vector<std::vector<std::uint8_t>> seeds = {
+      tapes::zip_bytes(members), tapes::tar_bytes(members),
+      tapes::gzip_bytes(tapes::tar_bytes(members)), tapes::gzip_bytes(images[4])};
+  int index = 0;
+  for (const auto& seed : seeds) {
+    if (!tapes::write_tape_file((dir + "/seed-" + std::to_string(index++)).c_str(), seed)) {
+      return false;
+    }
+  }
+  return true;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR\n", stderr);
+  if (argc != 3 && argc != 4) {
+    std::fputs("usage: make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR [ARCHIVE_CORPUS_DIR]\n",
+               stderr);
     return 2;
   }
   // Differential inputs start with the decoder state and the chunk sizes.
@@ -52,5 +78,11 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+#if defined(TAPNAMES_ARCHIVE_SEEDS)
+  if (argc == 4 && !write_archive_seeds(argv[3])) {
+    std::perror("make_seeds");
+    return 1;
+  }
+#endif
   return 0;
 }

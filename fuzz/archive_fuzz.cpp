@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: MIT
+// Fuzz target: arbitrary bytes as an archive (zip, 7z, tar, any filter) and
+// as a gzipped image, read by the catalogue's readers into the scan core.
+// Hostile input (bombs, lying sizes, names such as "../x" or "/etc/x") may
+// cost time, bounded here by a budget of pulses per input, but never memory
+// or a crash; the sink checks that the readers keep their contract: every
+// image begun is ended once, pieces come only inside an image, never empty
+// and never larger than the buffer.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "catalogue/archive_reader.h"
+#include "catalogue/reader.h"
+#include "scanner/scanner.h"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+// Decompressed pulses read per input at most: a bomb stops here.
+constexpr std::uint64_t kBudget = std::uint64_t{32} << 20U;
+
+class CheckingSink final : public catalogue::ImageSink {
+ public:
+  explicit CheckingSink(tapnames::Scanner& scanner) : scanner_(scanner) {}
+
+  void begin(std::string_view /*member*/) override {
+    require(!in_image_);
+    in_image_ = true;
+    scanner_.reset({.extract_all = true, .escape = true});
+  }
+  bool piece(std::span<const std::uint8_t> pulses) override {
+    require(in_image_ && !pulses.empty() && pulses.size() <= catalogue::kPieceSize);
+    for (std::size_t used = 0; used < pulses.size();) {
+      used += scanner_.feed(pulses.subspan(used));
+      take();
+    }
+    read_ += pulses.size();
+    return read_ < kBudget;
+  }
+  void end(std::string_view error) override {
+    require(in_image_);
+    in_image_ = false;
+    if (error.empty()) {
+      scanner_.finish();
+      take();
+    }
+  }
+  void fail(std::string_view error) override { require(!in_image_ && !error.empty()); }
+  [[nodiscard]] bool in_image() const { return in_image_; }
+
+ private:
+  void take() {
+    std::array<char, tapnames::kMaxRenderedName> name{};
+    for (const tapnames::NameResult& result : scanner_.results()) {
+      require(result.block_type == 1 || result.block_type == 2);
+      require(tapnames::format_name(result, true, name) <= name.size());
+    }
+    scanner_.clear_results();
+  }
+
+  tapnames::Scanner& scanner_;
+  bool in_image_ = false;
+  std::uint64_t read_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const auto scanner = std::make_unique<tapnames::Scanner>();
+  static std::vector<std::uint8_t> buffer(catalogue::kPieceSize);
+  const std::span<const std::uint8_t> input(data, size);
+  {
+    CheckingSink sink(*scanner);
+    catalogue::read_archive_memory(input, sink, buffer);
+    require(!sink.in_image());
+  }
+  if (size != 0) {  // fmemopen rejects an empty buffer
+    std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");  // NOLINT
+    require(file != nullptr);
+    CheckingSink sink(*scanner);
+    catalogue::read_gzip(file, sink, buffer);
+    require(!sink.in_image());
+    std::fclose(file);
+  }
+  return 0;
+}

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+// Archives through libarchive. Members are read with archive_read_data into
+// the worker's buffer, so memory stays that of libarchive's own state
+// whatever the members' sizes claim; names are only ever printed, so "../x",
+// absolute paths and the like do no harm. A format with no members of any
+// kind (libarchive's "raw") is not enabled: any other file would pass for it.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "catalogue/archive_reader.h"
+
+namespace catalogue {
+namespace {
+
+struct ArchiveFree {
+  void operator()(archive* handle) const { archive_read_free(handle); }
+};
+using ArchivePtr = std::unique_ptr<archive, ArchiveFree>;
+
+ArchivePtr new_reader() {
+  ArchivePtr handle(archive_read_new());
+  if (handle) {
+    archive_read_support_filter_all(handle.get());
+    archive_read_support_format_all(handle.get());
+  }
+  return handle;
+}
+
+std::string reason(archive* handle, std::string_view fallback) {
+  const char* text = archive_error_string(handle);
+  return text != nullptr ? std::string(text) : std::string(fallback);
+}
+
+bool is_tap_member(std::string_view name) {
+  constexpr std::string_view kSuffix = ".tap";
+  if (name.size() < kSuffix.size()) {
+    return false;
+  }
+  const std::string_view tail = name.substr(name.size() - kSuffix.size());
+  return std::equal(tail.begin(), tail.end(), kSuffix.begin(), [](char got, char want) {
+    return (got >= 'A' && got <= 'Z' ? static_cast<char>(got - 'A' + 'a') : got) == want;
+  });
+}
+
+// Reads one member into the sink; false when the archive cannot go on.
+bool read_member(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffer, bool& stopped) {
+  for (;;) {
+    const la_ssize_t got = archive_read_data(handle, buffer.data(), buffer.size());
+    if (got == 0) {
+      sink.end({});
+      return true;
+    }
+    if (got < 0) {
+      sink.end(reason(handle, "cannot read member"));
+      return got != ARCHIVE_FATAL;
+    }
+    if (!sink.piece(buffer.first(static_cast<std::size_t>(got)))) {
+      stopped = true;
+      sink.end("reading stopped");
+      return false;
+    }
+  }
+}
+
+// Reads the members of an opened archive.
+void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffer) {
+  for (;;) {
+    archive_entry* entry = nullptr;
+    const int status = archive_read_next_header(handle, &entry);
+    if (status == ARCHIVE_EOF) {
+      return;
+    }
+    if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+      sink.fail(reason(handle, "damaged archive"));
+      return;
+    }
+    if (archive_entry_filetype(entry) != AE_IFREG) {
+      continue;
+    }
+    const char* name = archive_entry_pathname_utf8(entry);
+    if (name == nullptr) {
+      name = archive_entry_pathname(entry);
+    }
+    if (name == nullptr || !is_tap_member(name)) {
+      continue;  // skipped by the next header
+    }
+    sink.begin(name);
+    bool stopped = false;
+    if (!read_member(handle, sink, buffer, stopped)) {
+      if (!stopped) {
+        sink.fail("cannot read on after a damaged member");
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+bool reads_archives() {
+  return true;
+}
+
+void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
+  const ArchivePtr handle = new_reader();
+  if (!handle) {
+    sink.fail("out of memory");
+    return;
+  }
+  if (archive_read_open_filename(handle.get(), source.file.c_str(), kPieceSize) != ARCHIVE_OK) {
+    sink.fail(reason(handle.get(), "cannot open archive"));
+    return;
+  }
+  read_members(handle.get(), sink, buffer);
+}
+
+void read_archive_memory(std::span<const std::uint8_t> archive, ImageSink& sink,
+                         std::span<std::uint8_t> buffer) {
+  const ArchivePtr handle = new_reader();
+  if (!handle) {
+    sink.fail("out of memory");
+    return;
+  }
+  if (archive_read_open_memory(handle.get(), archive.data(), archive.size()) != ARCHIVE_OK) {
+    sink.fail(reason(handle.get(), "cannot open archive"));
+    return;
+  }
+  read_members(handle.get(), sink, buffer);
+}
+
+}  // namespace catalogue

@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+// tapnames-catalogue: every name in a whole collection of tape images, one
+// record per name. Wires the modules together: options, walk, run, summary.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "catalogue/options.h"
+#include "catalogue/progress.h"
+#include "catalogue/run.h"
+#include "catalogue/walk.h"
+#include "platform.h"
+#include "version.h"
+
+namespace {
+
+constexpr int kFailure = 1;
+constexpr int kUsageError = 2;
+
+void message(std::string_view path, std::string_view reason) {
+  std::string text;
+  catalogue::append_message(text, path, reason);
+  std::fputs(text.c_str(), stderr);
+}
+
+int catalogue_main(const std::vector<std::string>& arguments) {
+  tapnames::use_binary_output();
+  const std::vector<std::string_view> views(arguments.begin(), arguments.end());
+  catalogue::Parsed parsed = catalogue::parse_options(views);
+  catalogue::Options& options = parsed.options;
+  switch (parsed.action) {
+    case catalogue::Action::Help:
+      std::fputs(catalogue::help_text().data(), stdout);
+      return std::fflush(stdout) == 0 ? 0 : kFailure;
+    case catalogue::Action::Version:
+      std::printf("tapnames-catalogue %.*s\n", static_cast<int>(tapnames::kRelease.size()),
+                  tapnames::kRelease.data());
+      return std::fflush(stdout) == 0 ? 0 : kFailure;
+    case catalogue::Action::UsageError:
+      std::fprintf(stderr,
+                   "tapnames-catalogue: %s\nTry 'tapnames-catalogue --help' for more "
+                   "information.\n",
+                   parsed.error.c_str());
+      return kUsageError;
+    case catalogue::Action::Run:
+      break;
+  }
+  const bool lists_read = std::all_of(
+      options.files_from.begin(), options.files_from.end(), [&options](const std::string& list) {
+        std::string error;
+        if (!catalogue::read_path_list(list, options.null_separated, options.paths, error)) {
+          message(list, error);
+          return false;
+        }
+        return true;
+      });
+  if (!lists_read) {
+    return kUsageError;
+  }
+  if (options.paths.empty() && options.files_from.empty()) {
+    options.paths.emplace_back();  // the current folder
+  }
+  if (options.jobs == 0) {
+    options.jobs = std::max(1U, std::thread::hardware_concurrency());
+  }
+
+  bool walk_failed = false;
+  std::uint64_t walk_failures = 0;
+  const std::vector<catalogue::Source> sources =
+      catalogue::find_sources(options.paths, options.follow,
+                              [&](std::string_view path, std::string_view reason, bool failure) {
+                                message(path, reason);
+                                walk_failed = walk_failed || failure;
+                                walk_failures += failure ? 1 : 0;
+                              });
+
+  static std::array<char, std::size_t{1} << 16U> out_buffer;  // fewer, larger writes
+  std::setvbuf(stdout, out_buffer.data(), _IOFBF, out_buffer.size());
+  std::string header;
+  catalogue::append_header(header, options.format);
+  std::fputs(header.c_str(), stdout);
+  catalogue::RunResult result = catalogue::run_catalogue(sources,
+                                                         {.format = options.format,
+                                                          .escape = options.escape,
+                                                          .all_images = options.all_images,
+                                                          .jobs = options.jobs,
+                                                          .progress = !options.quiet},
+                                                         stdout, stderr);
+  result.summary.failures += walk_failures;
+  if (!options.quiet) {
+    catalogue::print_summary(result.summary, stderr);
+  }
+  return walk_failed || result.write_failed || result.summary.failures != 0 ? kFailure : 0;
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+// Arguments arrive as UTF-16 and are kept as UTF-8, as paths are printed.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    arguments.push_back(catalogue::printable(std::filesystem::path(argv[i])));
+  }
+  return catalogue_main(arguments);
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    arguments.emplace_back(argv[i]);
+  }
+  return catalogue_main(arguments);
+}
+#endif

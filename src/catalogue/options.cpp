@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: MIT
+// The command line of tapnames-catalogue, parsed the way most tools do:
+// short options may be bundled (-e0), values follow as the next argument or
+// joined (-j4, --jobs=4), and "--" ends the options.
+#include "catalogue/options.h"
+
+#include <charconv>
+#include <optional>
+
+namespace catalogue {
+namespace {
+
+constexpr unsigned kMaxJobs = 256;
+
+constexpr std::string_view kHelp =
+    "Usage: tapnames-catalogue [OPTION]... [PATH]...\n"
+    "Lists every name in the tape images under each PATH (folders are walked;\n"
+    "images, gzipped images and archives may be named directly), one record\n"
+    "per name. With no PATH and no --files-from, the current folder.\n"
+    "\n"
+    "Images: *.tap, *.tap.gz and members *.tap of archives (.zip, .7z, .tar,\n"
+    ".tar.gz, .rar and others), in any case.\n"
+    "\n"
+    "Options:\n"
+    "  -e, --escape           write control codes in names by name\n"
+    "  -j, --jobs N           read N images at once (default: one per CPU)\n"
+    "  -L, --follow           follow symbolic links met while walking\n"
+    "      --files-from FILE  read paths from FILE, one a line ('-': standard input)\n"
+    "  -0, --null             the lists of --files-from are separated by NUL\n"
+    "      --format FORMAT    tsv (default), csv or jsonl\n"
+    "      --all-images       a record (number 0) for each image without names\n"
+    "  -q, --quiet            no progress line and no summary on standard error\n"
+    "  -h, --help             show this help and exit\n"
+    "  -V, --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 when everything was read, 1 when anything failed, 2 for a\n"
+    "usage error.\n";
+
+std::optional<unsigned> parse_jobs(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size() || value == 0 || value > kMaxJobs) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string_view>& args) : args_(args) {}
+
+  Parsed run() {
+    bool options_ended = false;
+    while (index_ < args_.size() && parsed_.action == Action::Run) {
+      const std::string_view arg = args_[index_++];
+      if (options_ended || arg.size() < 2 || arg[0] != '-') {
+        parsed_.options.paths.emplace_back(arg);
+      } else if (arg == "--") {
+        options_ended = true;
+      } else if (arg.starts_with("--")) {
+        long_option(arg.substr(2));
+      } else {
+        short_options(arg.substr(1));
+      }
+    }
+    return std::move(parsed_);
+  }
+
+ private:
+  void fail(std::string message) {
+    if (parsed_.action == Action::Run) {
+      parsed_.action = Action::UsageError;
+      parsed_.error = std::move(message);
+    }
+  }
+
+  // The value of an option: joined to it, or the next argument.
+  std::optional<std::string_view> value(std::string_view option,
+                                        std::optional<std::string_view> joined) {
+    if (joined) {
+      return joined;
+    }
+    if (index_ < args_.size()) {
+      return args_[index_++];
+    }
+    fail("option '" + std::string(option) + "' needs a value");
+    return std::nullopt;
+  }
+
+  void set_jobs(std::string_view text) {
+    if (const auto jobs = parse_jobs(text)) {
+      parsed_.options.jobs = *jobs;
+    } else {
+      fail("invalid number of jobs '" + std::string(text) + "' (1 to 256)");
+    }
+  }
+
+  void long_option(std::string_view body) {
+    Options& options = parsed_.options;
+    std::optional<std::string_view> joined;
+    if (const std::size_t equals = body.find('='); equals != std::string_view::npos) {
+      joined = body.substr(equals + 1);
+      body = body.substr(0, equals);
+    }
+    const std::string option = "--" + std::string(body);
+    const bool takes_value = body == "jobs" || body == "format" || body == "files-from";
+    if (joined && !takes_value) {
+      fail("option '" + option + "' takes no value");
+      return;
+    }
+    if (body == "escape") {
+      options.escape = true;
+    } else if (body == "follow") {
+      options.follow = true;
+    } else if (body == "null") {
+      options.null_separated = true;
+    } else if (body == "all-images") {
+      options.all_images = true;
+    } else if (body == "quiet") {
+      options.quiet = true;
+    } else if (body == "help") {
+      parsed_.action = Action::Help;
+    } else if (body == "version") {
+      parsed_.action = Action::Version;
+    } else if (!takes_value) {
+      fail("unknown option '" + option + "'");
+    } else if (const auto text = value(option, joined)) {
+      if (body == "jobs") {
+        set_jobs(*text);
+      } else if (body == "files-from") {
+        options.files_from.emplace_back(*text);
+      } else if (const auto format = parse_format(*text)) {
+        options.format = *format;
+      } else {
+        fail("unknown format '" + std::string(*text) + "' (tsv, csv or jsonl)");
+      }
+    }
+  }
+
+  void short_options(std::string_view letters) {
+    Options& options = parsed_.options;
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+      switch (letters[i]) {
+        case 'e':
+          options.escape = true;
+          break;
+        case 'L':
+          options.follow = true;
+          break;
+        case '0':
+          options.null_separated = true;
+          break;
+        case 'q':
+          options.quiet = true;
+          break;
+        case 'h':
+          parsed_.action = Action::Help;
+          return;
+        case 'V':
+          parsed_.action = Action::Version;
+          return;
+        case 'j': {
+          const std::string_view rest = letters.substr(i + 1);
+          if (const auto text = value(
+                  "-j", rest.empty() ? std::nullopt : std::optional<std::string_view>(rest))) {
+            set_jobs(*text);
+          }
+          return;
+        }
+        default:
+          fail("unknown option '-" + std::string(1, letters[i]) + "'");
+          return;
+      }
+    }
+  }
+
+  const std::vector<std::string_view>& args_;
+  std::size_t index_ = 0;
+  Parsed parsed_;
+};
+
+}  // namespace
+
+Parsed parse_options(const std::vector<std::string_view>& args) {
+  return Parser(args).run();
+}
+
+std::string_view help_text() {
+  return kHelp;
+}
+
+}  // namespace catalogue

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+// The walk: turns the paths given (and the lists of --files-from) into the
+// sorted list of sources to read.
+// Folders are walked recursively; what is an image is decided by its name:
+//   *.tap                              a plain image
+//   *.tap.gz                           a gzipped image
+//   *.zip *.7z *.rar *.tar *.tgz *.tar.gz *.tbz *.tbz2 *.tar.bz2 *.txz
+//   *.tar.xz *.tzst *.tar.zst *.tar.lz *.tar.lzma *.cpio *.iso *.lha *.lzh
+//   *.cab                              an archive, whose *.tap members are read
+// all in any case. A file named on the command line is read whatever its name:
+// as an archive or a gzipped image by the rules above or a plain *.gz, else
+// as a plain image.
+// Paths given are followed if they are links; links met while walking are
+// not, unless `follow` (and then a link back to a folder being walked is
+// reported once and not walked). FIFOs, sockets and devices met while walking
+// are skipped with a message and never opened.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace catalogue {
+
+enum class SourceKind { Plain, Gzip, Archive };
+
+struct Source {
+  std::string path;            // as printed: bytes on POSIX systems, UTF-8 on Windows
+  std::filesystem::path file;  // as opened
+  SourceKind kind = SourceKind::Plain;
+  std::uint64_t size = 0;  // bytes on disk, for the progress line; 0 if unknown
+};
+
+// A message for PATH: a failure (the run's status becomes 1) or a note that
+// something was skipped on purpose.
+using WalkMessage =
+    std::function<void(std::string_view path, std::string_view reason, bool failure)>;
+
+// The sources under `paths`, sorted by path bytes, each once. An empty
+// string stands for the current folder, whose contents are named without a
+// leading "./".
+std::vector<Source> find_sources(const std::vector<std::string>& paths, bool follow,
+                                 const WalkMessage& message);
+
+// Adds the paths of a list (--files-from): `name` is a file, or "-" for
+// standard input; one path a line (a CR before the LF dropped) or, with
+// `null_separated`, NUL-separated; empty entries skipped. False, with the
+// reason in `error`, if the list cannot be read.
+bool read_path_list(const std::string& name, bool null_separated, std::vector<std::string>& paths,
+                    std::string& error);
+
+// What a name met while walking is; false if it is not an image.
+bool image_kind(std::string_view name, SourceKind& kind);
+
+// A path as printed, and back.
+std::string printable(const std::filesystem::path& path);
+std::filesystem::path from_printable(const std::string& path);
+
+}  // namespace catalogue

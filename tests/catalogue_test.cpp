@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: MIT
+// tapnames-catalogue end to end on POSIX systems: a small collection made
+// here, in a temporary folder, holding every kind of image and trouble
+// (upper-case names, .tap.gz, a zip with a subfolder, links, a FIFO, a broken
+// image, a tab, quotes and a non-UTF-8 byte in paths), catalogued in every
+// format under one and two jobs, with standard output, standard error and
+// the status checked apart.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive_writer.h"
+#include "tape_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tapes::TapeBuilder;
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+std::string slurp(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+    text.push_back(static_cast<char>(c));
+  }
+  std::fclose(file);
+  return text;
+}
+
+// Runs the catalogue in `folder` with `args`, `input` on standard input; as
+// an ordinary user with `unprivileged`, when the tests run as root.
+Outcome run(const fs::path& folder, std::vector<std::string> args, const std::string& input = {},
+            bool unprivileged = false) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  int in[2];
+  if (out == nullptr || err == nullptr || pipe(in) != 0 ||
+      write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    return {};
+  }
+  close(in[1]);
+  std::string binary = TAPNAMES_CATALOGUE_BINARY;
+  std::vector<char*> argv{binary.data()};
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(126);
+    }
+    if (chdir(folder.c_str()) != 0) {
+      _exit(127);
+    }
+    dup2(in[0], 0);
+    dup2(fileno(out), 1);
+    dup2(fileno(err), 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  ASSERT_TRUE(tapes::write_tape_file(path.c_str(), bytes)) << path;
+}
+
+std::vector<std::uint8_t> one_name(const char* name) {
+  return TapeBuilder().header(name).data_block(100, 1).take();
+}
+
+class Catalogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "catalogue-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    const fs::path coll = root_ / "coll";
+    fs::create_directories(coll / "sub dir");
+    // Two names in one image; the second header follows the first at once.
+    write_file(coll / "a.tap", TapeBuilder().header("ALPHA").header("BETA", 2).take());
+    write_file(coll / "Upper.TAP", one_name("UP"));
+    write_file(coll / "-dash \"q\".tap", one_name("C,\"Q\"\\"));
+    write_file(coll / "tab\there.tap", one_name("TAB"));
+    write_file(coll / "\xff.tap", one_name("FF"));
+    write_file(coll / "empty.tap", {});
+    write_file(coll / "notes.txt", one_name("NOT AN IMAGE"));
+    write_file(coll / "sub dir" / "g.tap.gz", tapes::gzip_bytes(one_name("\x12GZIP\x92")));
+    std::vector<std::uint8_t> cut = tapes::gzip_bytes(one_name("CUT"));
+    cut.resize(cut.size() / 2);
+    write_file(coll / "sub dir" / "bad.tap.gz", cut);
+    write_file(coll / "arc.zip",
+               tapes::zip_bytes({{"games/Z.TAP", one_name("ZIPPED")},
+                                 {"empty.tap", TapeBuilder().slow_pulses(500, 3).take()},
+                                 {"readme.txt", one_name("NOT READ")}}));
+    fs::create_symlink("a.tap", coll / "link.tap");
+    fs::create_directory_symlink(".", coll / "loop");
+    ASSERT_EQ(mkfifo((coll / "fifo.tap").c_str(), 0600), 0);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path root_;
+};
+
+const std::string kTsv =
+    "path\tnumber\toffset\tblock_type\tname\n"
+    "coll/-dash \"q\".tap\t1\t8000\t1\tC,\"Q\"\\\\\n"
+    "coll/Upper.TAP\t1\t8000\t1\tUP\n"
+    "coll/a.tap\t1\t8000\t1\tALPHA\n"
+    "coll/a.tap\t2\t16248\t2\tBETA\n"
+    "coll/arc.zip!games/Z.TAP\t1\t8000\t1\tZIPPED\n"
+    "coll/sub dir/bad.tap.gz\t1\t8000\t1\tCUT\n"  // found before the cut
+    "coll/sub dir/g.tap.gz\t1\t8000\t1\tGZIP\n"
+    "coll/tab\\there.tap\t1\t8000\t1\tTAB\n"
+    "coll/\xff.tap\t1\t8000\t1\tFF\n";
+
+const std::string kErr =
+    "tapnames-catalogue: coll/fifo.tap: skipped: a FIFO\n"
+    "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of file)\n"
+    "tapnames-catalogue: 10 images, 9 names, 2 images without names, 1 failure\n";
+
+TEST_F(Catalogue, TsvInTheSameOrderWhateverTheJobs) {
+  for (const char* jobs : {"1", "2"}) {
+    const Outcome got = run(root_, {"-j", jobs, "coll"});
+    EXPECT_EQ(got.out, kTsv) << "-j " << jobs;
+    EXPECT_EQ(got.err, kErr) << "-j " << jobs;
+    EXPECT_EQ(got.status, 1) << "-j " << jobs;
+  }
+}
+
+TEST_F(Catalogue, EveryFormatWithImagesWithoutNames) {
+  const Outcome csv =
+      run(root_, {"-j2", "--quiet", "--all-images", "--format", "csv", "-e", "coll"});
+  EXPECT_EQ(csv.out,
+            "path,number,offset,block_type,name\r\n"
+            "\"coll/-dash \"\"q\"\".tap\",1,8000,1,\"C,\"\"Q\"\"\\\"\r\n"
+            "coll/Upper.TAP,1,8000,1,UP\r\n"
+            "coll/a.tap,1,8000,1,ALPHA\r\n"
+            "coll/a.tap,2,16248,2,BETA\r\n"
+            "coll/arc.zip!empty.tap,0,,,\r\n"
+            "coll/arc.zip!games/Z.TAP,1,8000,1,ZIPPED\r\n"
+            "coll/empty.tap,0,,,\r\n"
+            "coll/sub dir/bad.tap.gz,1,8000,1,CUT\r\n"
+            "coll/sub dir/g.tap.gz,1,8000,1,{REVERSE ON}GZIP{REVERSE OFF}\r\n"
+            "coll/tab\there.tap,1,8000,1,TAB\r\n"
+            "coll/\xff.tap,1,8000,1,FF\r\n");
+  EXPECT_EQ(csv.err,
+            "tapnames-catalogue: coll/fifo.tap: skipped: a FIFO\n"
+            "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of "
+            "file)\n");
+  EXPECT_EQ(csv.status, 1);
+
+  const Outcome jsonl = run(root_, {"-j1", "-q", "--all-images", "--format=jsonl", "coll"});
+  EXPECT_EQ(
+      jsonl.out,
+      R"({"path":"coll/-dash \"q\".tap","number":1,"offset":8000,"block_type":1,"name":"C,\"Q\"\\"})"
+      "\n"
+      R"({"path":"coll/Upper.TAP","number":1,"offset":8000,"block_type":1,"name":"UP"})"
+      "\n"
+      R"({"path":"coll/a.tap","number":1,"offset":8000,"block_type":1,"name":"ALPHA"})"
+      "\n"
+      R"({"path":"coll/a.tap","number":2,"offset":16248,"block_type":2,"name":"BETA"})"
+      "\n"
+      R"({"path":"coll/arc.zip!empty.tap","number":0,"offset":null,"block_type":null,"name":""})"
+      "\n"
+      R"({"path":"coll/arc.zip!games/Z.TAP","number":1,"offset":8000,"block_type":1,"name":"ZIPPED"})"
+      "\n"
+      R"({"path":"coll/empty.tap","number":0,"offset":null,"block_type":null,"name":""})"
+      "\n"
+      R"({"path":"coll/sub dir/bad.tap.gz","number":1,"offset":8000,"block_type":1,"name":"CUT"})"
+      "\n"
+      R"({"path":"coll/sub dir/g.tap.gz","number":1,"offset":8000,"block_type":1,"name":"GZIP"})"
+      "\n"
+      R"({"path":"coll/tab\there.tap","number":1,"offset":8000,"block_type":1,"name":"TAB"})"
+      "\n"
+      R"({"path_base64":"Y29sbC//LnRhcA==","number":1,"offset":8000,"block_type":1,"name":"FF"})"
+      "\n");
+  EXPECT_EQ(jsonl.status, 1);
+}
+
+TEST_F(Catalogue, FollowsLinksOnlyWhenAsked) {
+  // Links named as arguments are followed.
+  const Outcome named = run(root_, {"-q", "coll/a.tap", "coll/link.tap"});
+  EXPECT_EQ(named.out,
+            "path\tnumber\toffset\tblock_type\tname\n"
+            "coll/a.tap\t1\t8000\t1\tALPHA\n"
+            "coll/a.tap\t2\t16248\t2\tBETA\n"
+            "coll/link.tap\t1\t8000\t1\tALPHA\n"
+            "coll/link.tap\t2\t16248\t2\tBETA\n");
+  EXPECT_EQ(named.status, 0);
+  // Met while walking, with --follow: the link to an image is read, the link
+  // back to the folder is reported once and not walked.
+  const Outcome walked = run(root_, {"-L", "-q", "--format", "csv", "coll"});
+  EXPECT_NE(walked.out.find("coll/a.tap,2,16248,2,BETA\r\ncoll/arc.zip"), std::string::npos);
+  EXPECT_NE(walked.out.find("coll/link.tap,1,8000,1,ALPHA\r\ncoll/link.tap,2,16248,2,BETA\r\n"),
+            std::string::npos);
+  EXPECT_EQ(walked.out.find("coll/loop/"), std::string::npos);
+  EXPECT_EQ(walked.err,
+            "tapnames-catalogue: coll/fifo.tap: skipped: a FIFO\n"
+            "tapnames-catalogue: coll/loop: link to a folder that contains it, not followed\n"
+            "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of "
+            "file)\n");
+}
+
+TEST_F(Catalogue, StatusesAndMessages) {
+  const Outcome clean = run(root_, {"coll/a.tap", "coll/sub dir/g.tap.gz"});
+  EXPECT_EQ(clean.status, 0);
+  EXPECT_EQ(clean.err,
+            "tapnames-catalogue: 2 images, 3 names, 0 images without names, 0 failures\n");
+
+  const Outcome missing = run(root_, {"-q", "nowhere", "coll/Upper.TAP"});
+  EXPECT_EQ(missing.out,
+            "path\tnumber\toffset\tblock_type\tname\ncoll/Upper.TAP\t1\t8000\t1\tUP\n");
+  EXPECT_EQ(missing.err, "tapnames-catalogue: nowhere: No such file or directory\n");
+  EXPECT_EQ(missing.status, 1);
+
+  // A file named on the command line is read whatever its name.
+  const Outcome named = run(root_, {"-q", "coll/notes.txt"});
+  EXPECT_EQ(named.out,
+            "path\tnumber\toffset\tblock_type\tname\ncoll/notes.txt\t1\t8000\t1\tNOT AN IMAGE\n");
+  EXPECT_EQ(named.status, 0);
+
+  for (const std::vector<std::string>& usage : {std::vector<std::string>{"--format", "xml"},
+                                                {"-j", "0"},
+                                                {"-x"},
+                                                {"--jobs"},
+                                                {"--quiet=yes"}}) {
+    const Outcome got = run(root_, usage);
+    EXPECT_EQ(got.status, 2) << usage[0];
+    EXPECT_EQ(got.out, "");
+    EXPECT_NE(got.err.find("Try 'tapnames-catalogue --help'"), std::string::npos);
+  }
+  const Outcome help = run(root_, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: tapnames-catalogue", 0), 0U);
+  EXPECT_EQ(run(root_, {"-V"}).out.rfind("tapnames-catalogue ", 0), 0U);
+}
+
+TEST_F(Catalogue, ReadsListsOfPaths) {
+  const Outcome nul = run(root_, {"-q", "-0", "--files-from", "-"},
+                          std::string("coll/Upper.TAP\0coll/tab\there.tap\0", 33));
+  EXPECT_EQ(nul.out,
+            "path\tnumber\toffset\tblock_type\tname\n"
+            "coll/Upper.TAP\t1\t8000\t1\tUP\n"
+            "coll/tab\\there.tap\t1\t8000\t1\tTAB\n");
+  EXPECT_EQ(nul.status, 0);
+  const Outcome lines =
+      run(root_, {"-q", "--files-from=-"}, "coll/Upper.TAP\r\n\ncoll/empty.tap\n");
+  EXPECT_EQ(lines.out, "path\tnumber\toffset\tblock_type\tname\ncoll/Upper.TAP\t1\t8000\t1\tUP\n");
+  EXPECT_EQ(run(root_, {"--files-from", "no-list"}).status, 2);
+}
+
+TEST_F(Catalogue, ReportsAFolderItCannotRead) {
+  // Root reads every folder, so the catalogue then runs as nobody.
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  fs::create_directory(root_ / "coll" / "locked");
+  fs::permissions(root_ / "coll" / "locked", fs::perms::none);
+  const Outcome got = run(root_, {"-q", "coll"}, {}, true);
+  fs::permissions(root_ / "coll" / "locked", fs::perms::owner_all);
+  EXPECT_EQ(got.err,
+            "tapnames-catalogue: coll/fifo.tap: skipped: a FIFO\n"
+            "tapnames-catalogue: coll/locked: cannot read folder: Permission denied\n"
+            "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of "
+            "file)\n");
+  EXPECT_EQ(got.out, kTsv);
+  EXPECT_EQ(got.status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// Writes the small collection that the catalogue's end-to-end cases read on
+// every platform: make_catalogue_collection DIR writes DIR/plain.tap,
+// DIR/UP.TAP, DIR/sub/g.tap.gz and DIR/z.zip (an empty file where this build
+// has no libarchive: a build without it never opens archives).
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "archive_writer.h"
+#include "tape_builder.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: make_catalogue_collection DIR\n", stderr);
+    return 2;
+  }
+  using tapes::TapeBuilder;
+  const std::filesystem::path dir = argv[1];
+  std::error_code error;
+  std::filesystem::create_directories(dir / "sub", error);
+  const auto plain = TapeBuilder().header("FIRST").data_block(50, 1).header("SECOND", 2).take();
+  const auto upper = TapeBuilder().slow_pulses(100, 2).header("UPPER").take();
+  const auto gzipped = tapes::gzip_bytes(TapeBuilder().header("PACKED").take());
+  const auto zipped = tapes::zip_bytes({{"in/M.tap", TapeBuilder().header("MEMBER").take()}});
+  const bool written =
+      tapes::write_tape_file((dir / "plain.tap").string().c_str(), plain) &&
+      tapes::write_tape_file((dir / "UP.TAP").string().c_str(), upper) &&
+      tapes::write_tape_file((dir / "sub" / "g.tap.gz").string().c_str(), gzipped) &&
+      tapes::write_tape_file((dir / "z.zip").string().c_str(), zipped);
+  if (!written) {
+    std::perror("make_catalogue_collection");
+    return 1;
+  }
+  return 0;
+}
