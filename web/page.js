@@ -8,6 +8,13 @@
 (() => {
   const $ = (id) => document.getElementById(id);
 
+  // Anything the page's policy refused is counted where the tests look.
+  let violations = 0;
+  document.addEventListener('securitypolicyviolation', () => {
+    violations += 1;
+    document.body.dataset.violations = String(violations);
+  });
+
   // A module of one function that uses a SIMD instruction (i8x16.splat):
   // it validates only where the browser has WebAssembly SIMD.
   const kSimdProbe = new Uint8Array([
@@ -143,7 +150,7 @@
     const meta = article.querySelector('.meta');
     const parts = [formatBytes(message.size), plural(message.names.length, 'name')];
     if (message.read < message.size && !message.error) parts.push('stopped at the first name');
-    parts.push(rate(message.read, message.ms));
+    if (message.read >= 1e7) parts.push(rate(message.read, message.ms));
     meta.textContent = parts.join(', ');
     if (message.error) {
       const error = document.createElement('p');
@@ -193,6 +200,7 @@
       showProgress(message.index, message.read);
     } else if (message.type === 'image') {
       results[message.index] = message;
+      document.body.dataset.reader = message.reader;  // how images are read, for the tests
       doneBytes += message.size;
       showImage(message);
       showProgress(message.index + 1, 0);

@@ -15,13 +15,16 @@ const kProgressInterval = 100;  // ms between progress messages
 
 // The slices of `file` in order. A byte stream is read into one buffer that
 // goes round and round, so a long image costs no more memory than a short one.
-async function* slices(file) {
+// `how.reader` says which way was taken.
+async function* slices(file, how) {
   const stream = file.stream();
   let reader = null;
   try {
     reader = stream.getReader({mode: 'byob'});
+    how.reader = 'byob';
   } catch (error) {
     reader = null;  // not a byte stream here: take its chunks as they come
+    how.reader = 'default';
   }
   if (reader === null) {
     const plain = stream.getReader();
@@ -56,8 +59,9 @@ async function scanImage(core, run, index, image, options) {
   let read = 0;
   let reported = started;
   let error = null;
+  const how = {reader: ''};
   try {
-    const source = slices(image.file);
+    const source = slices(image.file, how);
     for (let step = await source.next(); !step.done;) {
       read += step.value.length;
       const more = core.feed(step.value);
@@ -76,7 +80,7 @@ async function scanImage(core, run, index, image, options) {
   }
   postMessage({
     type: 'image', run, index, path: image.path, size: image.file.size, read,
-    output: record.output, names: record.names, error,
+    output: record.output, names: record.names, error, reader: how.reader,
     ms: performance.now() - started,
   });
   return read;
