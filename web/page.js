@@ -109,6 +109,7 @@
     scanStarted = performance.now();
     document.body.dataset.state = 'scanning';
     $('results').replaceChildren(...selection.map((image, index) => placeholder(image, index)));
+    say('');
     $('copy').disabled = true;
     $('download').disabled = true;
     $('progress-box').hidden = false;

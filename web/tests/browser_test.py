@@ -23,6 +23,7 @@ import http.server
 import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
@@ -220,6 +221,7 @@ class Memory:
     def __init__(self, root_pid):
         self.root = root_pid
         self.peak = 0
+        self.kinds = {}  # the largest of each kind of process (browser, renderer...)
         self.stop = threading.Event()
         self.thread = threading.Thread(target=self.sample, daemon=True)
 
@@ -244,9 +246,15 @@ class Memory:
         total = 0
         for pid in self.descendants():
             try:
+                # Processes forked by the zygote rewrite their command line as one string.
+                found = re.search(rb'--type=([a-z-]+)',
+                                  pathlib.Path(f'/proc/{pid}/cmdline').read_bytes())
+                kind = found.group(1).decode() if found else 'browser'
                 for line in pathlib.Path(f'/proc/{pid}/smaps_rollup').read_text().splitlines():
                     if line.startswith('Pss:'):
-                        total += int(line.split()[1]) * 1024
+                        pss = int(line.split()[1]) * 1024
+                        total += pss
+                        self.kinds[kind] = max(self.kinds.get(kind, 0), pss)
             except OSError:
                 pass
         return total
@@ -255,6 +263,9 @@ class Memory:
         while not self.stop.is_set():
             self.peak = max(self.peak, self.total())
             time.sleep(0.05)
+
+    def by_kind(self):
+        return ', '.join(f'{kind} {size / 2**20:.0f}' for kind, size in sorted(self.kinds.items()))
 
     def __enter__(self):
         self.base = self.total()
@@ -311,13 +322,15 @@ def screenshot(driver, args):
     set_options(driver, ('-a', '-e'))
     before = choose(driver, 'files', [pathlib.Path(args.demo).resolve()])
     wait_for_scan(driver, before)
-    driver.set_window_size(1000, 1240)
+    driver.set_window_size(1000, 900)
     driver.execute_script('window.scrollTo(0, 0)')
     time.sleep(0.3)
     driver.save_screenshot(args.screenshot)
-    driver.set_window_size(390, 844)
-    time.sleep(0.3)
-    driver.save_screenshot(str(pathlib.Path(args.screenshot).with_suffix('.phone.png')))
+    if args.phone_screenshot:  # the results at phone width, to look at
+        driver.set_window_size(390, 844)
+        driver.execute_script('document.getElementById("summary").scrollIntoView()')
+        time.sleep(0.3)
+        driver.save_screenshot(args.phone_screenshot)
     driver.set_window_size(1100, 1000)
 
 
@@ -367,7 +380,8 @@ def scan_large(args):
             print(f'large image {size / 2**20:.0f} MiB, {build}, {reader} reader: {rate} MB/s; '
                   f'browser memory '
                   f'{memory.base / 2**20:.0f} MiB before, peak {memory.peak / 2**20:.0f} MiB '
-                  f'(+{(memory.peak - memory.base) / 2**20:.0f} MiB)', flush=True)
+                  f'(+{(memory.peak - memory.base) / 2**20:.0f} MiB; largest process of each '
+                  f'kind, MiB: {memory.by_kind()})', flush=True)
             check(memory.peak - memory.base < 256 * 2**20, 'memory grew by 256 MiB or more')
 
 
@@ -379,6 +393,7 @@ def main():
     parser.add_argument('--tapes')
     parser.add_argument('--large')
     parser.add_argument('--screenshot')
+    parser.add_argument('--phone-screenshot')
     parser.add_argument('--quick', action='store_true')
     args = parser.parse_args()
     started = time.monotonic()

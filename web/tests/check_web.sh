@@ -18,8 +18,9 @@ trap 'rm -rf "$work"' EXIT
 "$native/tests/make_web_tapes" "$work/tapes"
 "$native/tests/make_web_tapes" --large "$work/large.tap" "$large_mib"
 
-ls -l "$web/web/tapnames-simd.wasm" "$web/web/tapnames-plain.wasm" "$web/tapnames.html" \
-  "$web/tapnames-1.1-web.zip"
+zip=$(echo "$web"/tapnames-*-web.zip)
+release=$(basename "$zip" .zip)
+ls -l "$web/web/tapnames-simd.wasm" "$web/web/tapnames-plain.wasm" "$web/tapnames.html" "$zip"
 node web/tests/node_test.js "$web/web" "$native/tapnames" examples/demo.tap "$work"/tapes/*.tap \
   "$work/large.tap"
 /usr/bin/python3 web/tests/browser_test.py --page "$web/tapnames.html" --cli "$native/tapnames" \
@@ -28,10 +29,9 @@ node web/tests/node_test.js "$web/web" "$native/tapnames" examples/demo.tap "$wo
 
 # The release zip: one folder with the page, the README and the licence; the
 # page unpacked from it scans the demo.
-unzip -q "$web/tapnames-1.1-web.zip" -d "$work/zip"
+unzip -q "$zip" -d "$work/zip"
 (cd "$work/zip" && find . -type f | sort) > "$work/zip.list"
-printf '%s\n' ./tapnames-1.1-web/LICENSE.txt ./tapnames-1.1-web/README.txt \
-  ./tapnames-1.1-web/tapnames.html | diff - "$work/zip.list"
-/usr/bin/python3 web/tests/browser_test.py --quick --page "$work/zip/tapnames-1.1-web/tapnames.html" \
+printf "./$release/%s\n" LICENSE.txt README.txt tapnames.html | diff - "$work/zip.list"
+/usr/bin/python3 web/tests/browser_test.py --quick --page "$work/zip/$release/tapnames.html" \
   --cli "$native/tapnames" --demo examples/demo.tap
 echo "check_web.sh: all passed"
