@@ -175,7 +175,10 @@
       caption.textContent = 'Where each name lies';
       const head = document.createElement('thead');
       const headRow = head.insertRow();
-      for (const title of ['#', 'name', 'offset', 'block type']) cell(headRow, title);
+      cell(headRow, '#', 'number');
+      cell(headRow, 'name');
+      cell(headRow, 'offset', 'number');
+      cell(headRow, 'block type', 'number');
       const body = document.createElement('tbody');
       for (const name of message.names) {
         const row = body.insertRow();
@@ -192,7 +195,7 @@
 
   function receive(message) {
     if (message.type === 'ready') {
-      $('build').textContent = message.simd ? 'WebAssembly with SIMD' : 'WebAssembly';
+      $('build').textContent = message.simd ? 'the WebAssembly module with SIMD' : 'the plain WebAssembly module';
       document.body.dataset.build = message.simd ? 'simd' : 'plain';
       return;
     }

@@ -322,7 +322,7 @@ def screenshot(driver, args):
     set_options(driver, ('-a', '-e'))
     before = choose(driver, 'files', [pathlib.Path(args.demo).resolve()])
     wait_for_scan(driver, before)
-    driver.set_window_size(1000, 900)
+    driver.set_window_size(1000, 1040)
     driver.execute_script('window.scrollTo(0, 0)')
     time.sleep(0.3)
     driver.save_screenshot(args.screenshot)

@@ -3,6 +3,7 @@
 //   make_web_tapes DIR               small tapes and a folder of them in DIR
 //   make_web_tapes --large FILE MIB  a FILE of MIB MiB: a 4 MiB stretch of
 //                                    recordings repeated, cut at the end
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
