@@ -187,6 +187,18 @@ def check_tsv(driver, cli, images, what):
               f'{what}: {path} has no header of type {block_type} at {offset}')
 
 
+def check_drop(driver, cli, images):
+    """Files dropped on the page (here the chosen ones, in a script-made drop) are scanned."""
+    before = run_number(driver)
+    driver.execute_script(
+        'const transfer = new DataTransfer();'
+        'for (const file of document.getElementById("files").files) transfer.items.add(file);'
+        'document.body.dispatchEvent(new DragEvent("drop", {dataTransfer: transfer, '
+        'bubbles: true, cancelable: true}));')
+    wait_for_scan(driver, before)
+    check_identity(driver, cli, images, ('-e',), 'dropped files')
+
+
 def check_keyboard(driver):
     """Tab reaches the inputs in order; Space on a focused option rescans."""
     driver.find_element(By.TAG_NAME, 'h1').click()  # Tab starts from there
@@ -304,6 +316,7 @@ def scan_from_files(args, tapes):
                 check_identity(driver, args.cli, images, options, f'{build} file://')
             if build == 'plain':
                 continue
+            check_drop(driver, args.cli, images)
             check_keyboard(driver)
             check_tsv(driver, args.cli, images, 'TSV')
             check_phone_width(driver)
@@ -334,6 +347,20 @@ def screenshot(driver, args):
     driver.set_window_size(1100, 1000)
 
 
+def check_policy_holds(driver):
+    """A request the page tried would be refused: fetch of the page's own address."""
+    check(not driver.get_log('browser'), 'console messages before the probe')
+    outcome = driver.execute_async_script(
+        'const done = arguments[0];'
+        'fetch(location.href).then(() => done("loaded"), () => done("refused"))')
+    check(outcome == 'refused', f'a fetch was {outcome}')
+    check(driver.execute_script('return document.body.dataset.violations') == '1',
+          'the refusal was reported')
+    logged = driver.get_log('browser')  # the refusal, which is not an error of the page
+    check(all('Content Security Policy' in entry['message'] for entry in logged),
+          f'console after the probe: {logged}')
+
+
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
     requests = []
 
@@ -355,6 +382,7 @@ def scan_over_http(args):
             wait_for_scan(driver, before)
             check_identity(driver, args.cli, {pathlib.Path(args.demo).name: args.demo},
                            ('-a',), 'http')
+            check_policy_holds(driver)
     finally:
         server.shutdown()
         server.server_close()
@@ -372,8 +400,19 @@ def scan_large(args):
             set_options(driver, ('-a',))
             time.sleep(0.5)
             with Memory(driver.service.process.pid) as memory:
+                started = time.monotonic()
                 before = choose(driver, 'files', [pathlib.Path(args.large).resolve()])
-                wait_for_scan(driver, before, timeout=1800)
+                shown = set()
+                while run_number(driver) <= before or driver.execute_script(
+                        'return document.body.dataset.state !== "done"'):
+                    shown.add(driver.execute_script(
+                        'return document.getElementById("progress-box").hidden ? -1 : '
+                        'document.getElementById("progress").value'))
+                    time.sleep(0.05)
+                wait_for_scan(driver, before)
+                seconds = time.monotonic() - started
+            if seconds > 2:
+                check(any(0 < value < 1 for value in shown), f'no progress shown in {seconds} s')
             check_identity(driver, args.cli, {name: args.large}, ('-a',), f'large {build}')
             rate = driver.execute_script('return document.body.dataset.mbPerSecond')
             reader = driver.execute_script('return document.body.dataset.reader')
