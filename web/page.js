@@ -66,7 +66,8 @@
       showSummary(`The scan stopped: ${event.message || 'the worker failed'}.`);
       finishRun();
     };
-    moduleReady.then((module) => created.postMessage({type: 'module', module}));
+    moduleReady.then((module) => created.postMessage({type: 'module', module}),
+        (error) => receive({type: 'failed', message: error.message}));
     return created;
   }
 
@@ -197,6 +198,11 @@
     if (message.type === 'ready') {
       $('build').textContent = message.simd ? 'the WebAssembly module with SIMD' : 'the plain WebAssembly module';
       document.body.dataset.build = message.simd ? 'simd' : 'plain';
+      return;
+    }
+    if (message.type === 'failed') {
+      showSummary(`This browser cannot run the page's WebAssembly: ${message.message}`);
+      finishRun();
       return;
     }
     if (message.run !== run) return;  // from a scan that was replaced

@@ -89,10 +89,14 @@ async function scanImage(core, run, index, image, options) {
 self.onmessage = async (event) => {
   const message = event.data;
   if (message.type === 'module') {
-    const instance = await WebAssembly.instantiate(message.module, {});
-    const core = new ScanCore(instance);
-    resolveCore(core);
-    postMessage({type: 'ready', simd: core.simd});
+    try {
+      const instance = await WebAssembly.instantiate(message.module, {});
+      const core = new ScanCore(instance);
+      resolveCore(core);
+      postMessage({type: 'ready', simd: core.simd});
+    } catch (error) {
+      postMessage({type: 'failed', message: String(error && error.message ? error.message : error)});
+    }
     return;
   }
   if (message.type === 'scan') {
