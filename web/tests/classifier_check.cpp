@@ -83,8 +83,4 @@ __attribute__((export_name("mismatches"))) std::uint32_t mismatches(std::uint32_
 __attribute__((export_name("ones_found"))) std::uint32_t ones_found() {
   return one_count;
 }
-
-__attribute__((export_name("pulses_checked"))) std::uint32_t pulses_checked() {
-  return kPulses;
-}
 }

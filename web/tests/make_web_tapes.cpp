@@ -65,10 +65,6 @@ std::vector<std::uint8_t> name_at_end_tape() {
   return TapeBuilder().slow_pulses(3000, 6).header("AT THE END", 2).take();
 }
 
-std::vector<std::uint8_t> no_names_tape() {
-  return TapeBuilder().slow_pulses(4000, 7).data_block(500, 8).take();
-}
-
 // The stretch the large image repeats: 4 MiB of data blocks and slow pulses
 // with three headers.
 std::vector<std::uint8_t> large_stretch() {
@@ -112,7 +108,6 @@ bool write_small(const std::string& dir) {
   return tapes::write_tape_file((dir + "/mixed.tap").c_str(), mixed_tape()) &&
          tapes::write_tape_file((dir + "/many names.tap").c_str(), many_names_tape()) &&
          tapes::write_tape_file((dir + "/at_end.tap").c_str(), name_at_end_tape()) &&
-         tapes::write_tape_file((dir + "/no_names.tap").c_str(), no_names_tape()) &&
          tapes::write_tape_file((dir + "/empty.tap").c_str(), {}) &&
          tapes::write_tape_file((dir + "/special.tap").c_str(), tapes::special_pulses_tape()) &&
          tapes::write_tape_file((dir + "/folder/one.tap").c_str(), mixed_tape()) &&
