@@ -214,7 +214,7 @@ def check_policy_holds(driver):
 
 
 class Memory:
-    """The peak of the proportional set size of every process under chromedriver."""
+    """The peak of the summed resident set size of every process under chromedriver."""
 
     def __init__(self, root_pid):
         self.root, self.peak, self.stop = root_pid, 0, threading.Event()
@@ -230,16 +230,18 @@ class Memory:
         while todo:
             process = todo.pop()
             todo.extend(children.get(int(process.name), []))
+            # Resident set from the counters: walking the mappings (smaps) would stall a
+            # renderer that reserves gigabytes of address space for WebAssembly.
             with contextlib.suppress(OSError):
-                for line in (process / 'smaps_rollup').read_text().splitlines():
-                    if line.startswith('Pss:'):
+                for line in (process / 'status').read_text().splitlines():
+                    if line.startswith('VmRSS:'):
                         total += int(line.split()[1]) * 1024
         return total
 
     def sample(self):
         while not self.stop.is_set():
             self.peak = max(self.peak, self.total())
-            time.sleep(0.05)
+            time.sleep(0.1)
 
     def __enter__(self):
         self.base = self.total()
