@@ -21,9 +21,11 @@
     0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0,
     10, 8, 1, 6, 0, 65, 0, 253, 15, 11,
   ]);
-  // '#plain' in the address takes the plain module even where SIMD works
-  // (the tests compare both builds).
-  const useSimd = location.hash !== '#plain' && WebAssembly.validate(kSimdProbe);
+  // For the tests: '#plain' in the address takes the plain module even where
+  // SIMD works, '#chunks' reads images as the stream's chunks come, as where
+  // a browser has no byte streams ('#plain,chunks' both).
+  const testFlags = new Set(location.hash.slice(1).split(','));
+  const useSimd = !testFlags.has('plain') && WebAssembly.validate(kSimdProbe);
 
   function fromBase64(text) {
     const binary = atob(text.trim());
@@ -116,7 +118,8 @@
     $('progress-box').hidden = false;
     showProgress(0, 0);
     showSummary(`Scanning ${plural(selection.length, 'image')}, ${formatBytes(totalBytes)}…`);
-    worker.postMessage({type: 'scan', run, images: selection, options: options()});
+    worker.postMessage({type: 'scan', run, images: selection, options: options(),
+      chunks: testFlags.has('chunks')});
   }
 
   function showProgress(index, read) {

@@ -15,17 +15,16 @@ const kProgressInterval = 100;  // ms between progress messages
 
 // The slices of `file` in order. A byte stream is read into one buffer that
 // goes round and round, so a long image costs no more memory than a short one.
-// `how.reader` says which way was taken.
+// `how.reader` says which way was taken; `how.chunks` asks for the second.
 async function* slices(file, how) {
   const stream = file.stream();
   let reader = null;
   try {
-    reader = stream.getReader({mode: 'byob'});
-    how.reader = 'byob';
+    reader = how.chunks ? null : stream.getReader({mode: 'byob'});
   } catch (error) {
     reader = null;  // not a byte stream here: take its chunks as they come
-    how.reader = 'default';
   }
+  how.reader = reader === null ? 'chunks' : 'byob';
   if (reader === null) {
     const plain = stream.getReader();
     try {
@@ -53,13 +52,13 @@ async function* slices(file, how) {
   }
 }
 
-async function scanImage(core, run, index, image, options) {
+async function scanImage(core, run, index, image, options, chunks) {
   const started = performance.now();
   const record = core.begin(options);
   let read = 0;
   let reported = started;
   let error = null;
-  const how = {reader: ''};
+  const how = {reader: '', chunks};
   try {
     const source = slices(image.file, how);
     for (let step = await source.next(); !step.done;) {
@@ -104,7 +103,8 @@ self.onmessage = async (event) => {
     const started = performance.now();
     let bytes = 0;
     for (let index = 0; index < message.images.length; ++index) {
-      bytes += await scanImage(core, message.run, index, message.images[index], message.options);
+      bytes += await scanImage(core, message.run, index, message.images[index], message.options,
+          message.chunks);
     }
     postMessage({type: 'done', run: message.run, bytes, ms: performance.now() - started});
   }
