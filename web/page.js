@@ -310,23 +310,22 @@
     }
   }
 
+  // What was dropped must be taken before the drop event ends: the items'
+  // entries (to walk folders) and files (a dropped file is taken as it is).
   async function dropped(transfer) {
+    const items = [...transfer.items].filter((item) => item.kind === 'file').map((item) => ({
+      entry: item.webkitGetAsEntry ? item.webkitGetAsEntry() : null,
+      file: item.getAsFile(),
+    }));
     const images = [];
-    const entries = [...transfer.items].map((item) =>
-      (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
-    if (entries.some((entry) => entry)) {
-      for (const entry of entries) {
-        if (!entry) continue;
-        if (entry.isDirectory) {
-          const found = [];
-          await walk(entry, found);
-          images.push(...found.filter((image) => isTapeImage(image.path)));
-        } else {
-          await walk(entry, images);
-        }
+    for (const {entry, file} of items) {
+      if (entry && entry.isDirectory) {
+        const found = [];
+        await walk(entry, found);
+        images.push(...found.filter((image) => isTapeImage(image.path)));
+      } else if (file) {
+        images.push({file, path: file.name});
       }
-    } else {
-      for (const file of transfer.files) images.push({file, path: file.name});
     }
     choose(images);
   }
