@@ -22,6 +22,9 @@
 #else
 #define TAPNAMES_WIDE_VECTORS 0  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
 
 namespace tapnames {
 namespace {
@@ -146,6 +149,36 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
 }
 #endif
 
+#if defined(__wasm_simd128__)
+// WebAssembly SIMD, 16 pulses a step, with the same wrap-round test as SSE2
+// but an unsigned compare of its own: v - low <= width. For v = 0x28 and
+// low = 33: 0x28 - 33 = 7 <= 14, the lane is all ones and bitmask sets its
+// bit; for v = 0x10, 0x10 - 33 wraps to 0xEF > 14, bit clear. Each 16-pulse
+// vector is loaded once for both classes.
+void classify_wasm_simd128(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
+                           PulseMask* in_range, PulseMask* locks) {
+  constexpr std::size_t kLanes = 16;
+  const v128_t one_low = wasm_u8x16_splat(kOneLow);
+  const v128_t one_width = wasm_u8x16_splat(kOneWidth);
+  const v128_t zero_low = wasm_u8x16_splat(kZeroLow);
+  const v128_t range_width = wasm_u8x16_splat(kInRangeWidth);
+  for (std::size_t w = 0; w < windows; ++w) {
+    PulseMask one_bits = 0;
+    PulseMask range_bits = 0;
+    for (std::size_t part = 0; part < kMaskWidth / kLanes; ++part) {
+      const v128_t value = wasm_v128_load(pulses + (w * kMaskWidth) + (part * kLanes));
+      const v128_t is_one = wasm_u8x16_le(wasm_i8x16_sub(value, one_low), one_width);
+      const v128_t is_in = wasm_u8x16_le(wasm_i8x16_sub(value, zero_low), range_width);
+      one_bits |= PulseMask{wasm_i8x16_bitmask(is_one)} << (part * kLanes);
+      range_bits |= PulseMask{wasm_i8x16_bitmask(is_in)} << (part * kLanes);
+    }
+    ones[w] = one_bits;
+    in_range[w] = range_bits;
+  }
+  find_locks(ones, windows, locks);
+}
+#endif
+
 }  // namespace
 
 bool classifier_available(Classifier classifier) noexcept {
@@ -164,11 +197,18 @@ bool classifier_available(Classifier classifier) noexcept {
     case Classifier::Avx512:
       return false;
 #endif
+#if defined(__wasm_simd128__)
+    case Classifier::WasmSimd128:
+      return true;  // the module would not have loaded without SIMD
+#endif
   }
   return false;
 }
 
 Classifier best_classifier() noexcept {
+#if defined(__wasm_simd128__)
+  return Classifier::WasmSimd128;
+#endif
   if (classifier_available(Classifier::Avx512)) {
     return Classifier::Avx512;
   }
@@ -195,6 +235,11 @@ void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::si
 #if TAPNAMES_X86_64
     case Classifier::Sse2:
       classify_sse2(pulses, windows, ones, in_range, locks);
+      return;
+#endif
+#if defined(__wasm_simd128__)
+    case Classifier::WasmSimd128:
+      classify_wasm_simd128(pulses, windows, ones, in_range, locks);
       return;
 #endif
     default:

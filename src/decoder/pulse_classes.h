@@ -47,9 +47,22 @@ inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{128} * 1024;
 
 // The ways of classifying whole windows. Portable runs everywhere; the others
 // only where `classifier_available` says so. All give the same bits.
-enum class Classifier { Portable, Sse2, Avx2, Avx512 };
-inline constexpr Classifier kClassifiers[] = {Classifier::Portable, Classifier::Sse2,
-                                              Classifier::Avx2, Classifier::Avx512};
+// WasmSimd128 exists only in a WebAssembly build with SIMD (-msimd128).
+enum class Classifier {
+  Portable,
+  Sse2,
+  Avx2,
+  Avx512,
+#if defined(__wasm_simd128__)
+  WasmSimd128,
+#endif
+};
+inline constexpr Classifier kClassifiers[] = {
+    Classifier::Portable,    Classifier::Sse2, Classifier::Avx2, Classifier::Avx512,
+#if defined(__wasm_simd128__)
+    Classifier::WasmSimd128,
+#endif
+};
 
 [[nodiscard]] bool classifier_available(Classifier classifier) noexcept;
 // The fastest available on this CPU; the scan asks once.

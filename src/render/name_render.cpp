@@ -110,10 +110,4 @@ std::size_t render_name(TapeName& name, bool escape,
   return length;
 }
 
-void print_name(TapeName& name, bool escape, std::FILE* stream) noexcept {
-  std::array<char, kMaxRenderedName> text{};
-  const std::size_t length = render_name(name, escape, text);
-  std::fwrite(text.data(), 1, length, stream);
-}
-
 }  // namespace tapnames
