@@ -11,7 +11,9 @@
 namespace tapnames {
 namespace {
 
-constexpr int kFailure = -1;
+// 255 on every system: POSIX keeps the low eight bits of a status anyway, and
+// on Windows a negative status would pass "if errorlevel 1" as success.
+constexpr int kFailure = 255;
 
 // Standard output goes first, so that in a log that holds both streams the
 // message follows the banner and the names found before it.

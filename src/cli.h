@@ -21,7 +21,7 @@ const char* program_name(int argc, const char* const* argv) noexcept;
 
 void print_help(const char* program_name) noexcept;
 
-// The whole run. Returns 0 after a scan, -1 on any failure.
+// The whole run. Returns 0 after a scan, 255 on any failure.
 int run(int argc, const char* const* argv) noexcept;
 
 }  // namespace tapnames

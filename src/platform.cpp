@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: MIT
-// The platform seam: binary streams on Windows, a read-ahead hint on Linux.
+// The platform seam: UTF-8 paths and arguments and binary streams on Windows,
+// a read-ahead hint on Linux.
 #include "platform.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+
+#include <cwchar>
 #elif defined(__linux__)
 #include <fcntl.h>
 #endif
@@ -14,28 +22,229 @@
 namespace tapnames {
 namespace {
 
-bool is_directory(const char* path) {
-#if defined(_WIN32)
-  struct _stat64 status {};
-  return _stat64(path, &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
-#else
-  struct stat status {};
-  return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
-#endif
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kLastCodePoint = 0x10FFFF;
+
+bool is_high_surrogate(char32_t c) {
+  return c >= 0xD800 && c < 0xDC00;
+}
+
+bool is_low_surrogate(char32_t c) {
+  return c >= 0xDC00 && c < 0xE000;
+}
+
+// Appends the UTF-8 form of `c` (a surrogate too) at `at`, keeping room for
+// the terminating zero; false when it does not fit.
+bool put_utf8(char32_t c, std::span<char> out, std::size_t& at) {
+  constexpr std::array<unsigned, 5> kLead = {0, 0, 0xC0, 0xE0, 0xF0};
+  const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  if (out.size() - at <= length) {
+    return false;
+  }
+  if (length == 1) {
+    out[at++] = static_cast<char>(c);
+    return true;
+  }
+  for (std::size_t i = length - 1; i > 0; --i) {
+    out[at + i] = static_cast<char>(0x80 | (c & 0x3F));
+    c >>= 6;
+  }
+  out[at] = static_cast<char>(kLead.at(length) | c);
+  at += length;
+  return true;
+}
+
+// Reads one UTF-8 sequence (a surrogate's too) at `at` and moves past it; an
+// ill-formed byte reads as U+FFFD and is passed alone.
+char32_t take_utf8(std::string_view in, std::size_t& at) {
+  constexpr std::array<char32_t, 5> kSmallest = {0, 0, 0x80, 0x800, 0x10000};
+  const auto lead = static_cast<unsigned char>(in[at]);
+  const std::size_t length = lead < 0x80                   ? 1
+                             : lead >= 0xC2 && lead < 0xE0 ? 2
+                             : lead >= 0xE0 && lead < 0xF0 ? 3
+                             : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                           : 0;
+  if (length == 1) {
+    ++at;
+    return lead;
+  }
+  bool valid = length != 0 && in.size() - at >= length;
+  char32_t c = lead & (0x7Fu >> length);
+  for (std::size_t i = 1; valid && i < length; ++i) {
+    const auto next = static_cast<unsigned char>(in[at + i]);
+    valid = (next & 0xC0) == 0x80;
+    c = (c << 6) | (next & 0x3Fu);
+  }
+  if (!valid || c < kSmallest.at(length) || c > kLastCodePoint) {
+    ++at;
+    return kReplacement;
+  }
+  at += length;
+  return c;
 }
 
 }  // namespace
 
-OpenedImage open_image(const char* path) noexcept {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    return {nullptr, is_directory(path)};
+std::size_t utf16_to_utf8(std::span<const wchar_t> in, std::span<char> out) noexcept {
+  if (out.empty()) {
+    return kTooLong;
   }
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    auto c = static_cast<char32_t>(in[i]);
+    if (is_high_surrogate(c) && i + 1 < in.size() &&
+        is_low_surrogate(static_cast<char32_t>(in[i + 1]))) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(in[i + 1]) - 0xDC00);
+      ++i;
+    } else if (c > kLastCodePoint) {
+      c = kReplacement;  // only a 32-bit wchar_t can hold one
+    }
+    if (!put_utf8(c, out, at)) {
+      return kTooLong;
+    }
+  }
+  out[at] = '\0';
+  return at;
+}
+
+std::size_t utf8_to_utf16(std::string_view in, std::span<wchar_t> out) noexcept {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < in.size();) {
+    const char32_t c = take_utf8(in, i);
+    const std::size_t units = c < 0x10000 ? 1 : 2;
+    if (out.size() - at <= units) {
+      return kTooLong;
+    }
+    if (units == 1) {
+      out[at++] = static_cast<wchar_t>(c);
+    } else {
+      out[at++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      out[at++] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  if (out.empty()) {
+    return kTooLong;
+  }
+  out[at] = L'\0';
+  return at;
+}
+
+#if defined(_WIN32)
+namespace {
+
+// The longest path the wide API takes, in units, with its terminating zero.
+constexpr std::size_t kMaxWidePath = 32768;
+
+// A UTF-8 path in the form the wide API takes. Past the plain API's limit of
+// 260 units it is the extended form of the full path ("\\?\C:\..." or
+// "\\?\UNC\server\..."), which every Windows opens whether or not long paths
+// are enabled on the system.
+class WidePath {
+ public:
+  explicit WidePath(const char* utf8_path) {
+    const std::size_t length = utf8_to_utf16(utf8_path, path_);
+    if (length == kTooLong) {
+      return;
+    }
+    const std::wstring_view given(path_.data(), length);
+    if (length < MAX_PATH || given.starts_with(L"\\\\?\\") || given.starts_with(L"\\\\.\\")) {
+      valid_ = true;
+      return;
+    }
+    std::array<wchar_t, kMaxWidePath> full{};
+    const DWORD full_length =
+        GetFullPathNameW(path_.data(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (full_length == 0 || full_length >= full.size()) {
+      return;
+    }
+    std::wstring_view rest(full.data(), full_length);
+    std::wstring_view prefix = L"\\\\?\\";
+    if (rest.starts_with(L"\\\\")) {
+      prefix = L"\\\\?\\UNC\\";
+      rest.remove_prefix(2);
+    }
+    if (prefix.size() + rest.size() >= path_.size()) {
+      return;
+    }
+    const auto end =
+        std::copy(rest.begin(), rest.end(), std::copy(prefix.begin(), prefix.end(), path_.begin()));
+    *end = L'\0';
+    valid_ = true;
+  }
+  [[nodiscard]] const wchar_t* get() const { return valid_ ? path_.data() : nullptr; }
+
+ private:
+  std::array<wchar_t, kMaxWidePath> path_{};
+  bool valid_ = false;
+};
+
+bool is_directory(const char* path) {
+  const WidePath wide(path);
+  struct _stat64 status {};
+  return wide.get() != nullptr && _wstat64(wide.get(), &status) == 0 &&
+         (status.st_mode & _S_IFDIR) != 0;
+}
+
+// The command line is at most 32767 units with its zero; a unit becomes at
+// most three bytes, and an argument's zero takes the place of the space or
+// quote that ended it.
+constexpr std::size_t kMaxCommandLine = 32768;
+std::array<char, 4 * kMaxCommandLine> argument_bytes;
+std::array<const char*, kMaxCommandLine + 1> argument_vector;
+
+}  // namespace
+
+std::FILE* open_binary(const char* utf8_path) noexcept {
+  if (std::strcmp(utf8_path, "/dev/stdin") == 0) {
+    return _setmode(_fileno(stdin), _O_BINARY) == -1 ? nullptr : stdin;
+  }
+  const WidePath wide(utf8_path);
+  return wide.get() == nullptr ? nullptr : _wfopen(wide.get(), L"rb");
+}
+
+Utf8Arguments utf8_arguments(int argc, const wchar_t* const* argv) noexcept {
+  std::size_t at = 0;
+  std::size_t count = 0;
+  for (; count < static_cast<std::size_t>(argc) && count < kMaxCommandLine; ++count) {
+    const std::size_t length =
+        utf16_to_utf8(std::wstring_view(argv[count]), std::span(argument_bytes).subspan(at));
+    if (length == kTooLong) {
+      break;  // cannot happen with a command line Windows accepts
+    }
+    argument_vector[count] = &argument_bytes[at];
+    at += length + 1;
+  }
+  argument_vector[count] = nullptr;
+  return {static_cast<int>(count), argument_vector.data()};
+}
+
+#else
+
+namespace {
+
+bool is_directory(const char* path) {
+  struct stat status {};
+  return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+std::FILE* open_binary(const char* utf8_path) noexcept {
+  std::FILE* file = std::fopen(utf8_path, "rb");
 #if defined(__linux__)
-  // Only a hint for read-ahead; the scan does not depend on it.
-  static_cast<void>(posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL));
+  if (file != nullptr) {
+    // Only a hint for read-ahead; the scan does not depend on it.
+    static_cast<void>(posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL));
+  }
 #endif
-  return {file, false};
+  return file;
+}
+
+#endif
+
+OpenedImage open_image(const char* utf8_path) noexcept {
+  std::FILE* file = open_binary(utf8_path);
+  return {file, file == nullptr && is_directory(utf8_path)};
 }
 
 void use_binary_output() noexcept {

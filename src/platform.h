@@ -1,12 +1,23 @@
 // SPDX-License-Identifier: MIT
-// What differs between operating systems, kept in one place: opening the
-// image for binary reading, and making the output streams binary so that
-// every line ends in "\n" everywhere.
+// What differs between operating systems, kept in one place: the command line
+// and paths as UTF-8 everywhere, opening an image for binary reading
+// ("/dev/stdin" included), and making the output streams binary so that every
+// line ends in "\n" everywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <span>
+#include <string_view>
 
 namespace tapnames {
+
+// Opens a file for binary reading by its UTF-8 path. "/dev/stdin" names
+// standard input on every system; on Windows it is switched to binary mode.
+// On Windows the path goes to the wide API, so any name the system can hold
+// opens, whatever the code page, also past 260 characters. Null on failure.
+// Safe to call from several threads at once.
+std::FILE* open_binary(const char* utf8_path) noexcept;
 
 struct OpenedImage {
   std::FILE* file = nullptr;  // null when the image could not be opened
@@ -16,9 +27,30 @@ struct OpenedImage {
   bool is_directory = false;
 };
 
-OpenedImage open_image(const char* path) noexcept;
+// open_binary, and on failure whether the path is a directory.
+OpenedImage open_image(const char* utf8_path) noexcept;
 
 // Standard output and standard error write bytes as they are.
 void use_binary_output() noexcept;
+
+// Conversions between the UTF-16 of Windows (one unit per wchar_t) and UTF-8.
+// An unpaired surrogate, which a Windows file name may hold, is carried as its
+// own three-byte sequence both ways, so every name comes back unchanged.
+// Each writes a terminating zero and returns the length without it, or
+// kTooLong when `out` cannot hold the result and its zero.
+inline constexpr std::size_t kTooLong = static_cast<std::size_t>(-1);
+std::size_t utf16_to_utf8(std::span<const wchar_t> in, std::span<char> out) noexcept;
+std::size_t utf8_to_utf16(std::string_view in, std::span<wchar_t> out) noexcept;
+
+#if defined(_WIN32)
+struct Utf8Arguments {
+  int argc;
+  const char* const* argv;  // ends in a null pointer
+};
+// The wide argument vector of wmain as UTF-8, converted once into static
+// storage, large enough for the longest command line Windows takes. For the
+// entry point alone.
+Utf8Arguments utf8_arguments(int argc, const wchar_t* const* argv) noexcept;
+#endif
 
 }  // namespace tapnames

@@ -3,7 +3,9 @@
 # The bash completion: options, *.tap files and directories, nothing after the path.
 set -u
 source "$1"
-cd "$(mktemp -d)" && mkdir games && touch one.tap TWO.TAP notes.txt
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" && mkdir games && touch one.tap TWO.TAP notes.txt || exit 1
 failures=0
 expect() {  # expected words, then the command line with the word being completed last
   local want=$1

@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -137,8 +139,39 @@ Outcome run_tool(const Invocation& call) {
   return {slurp(out), slurp(err), code};
 }
 
+// The folder of this run's scratch files, made on first use under the system's
+// temporary folder with a name of its own, so that runs at once (by other
+// users too) never meet, and removed with everything in it at exit.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = testing::TempDir() + "tapnames-e2e-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      // Nowhere else is safe to write: stop rather than scatter files.
+      std::fprintf(stderr, "cannot make a scratch folder in %s\n", testing::TempDir().c_str());
+      std::exit(1);
+    }
+    path_ = pattern + "/";
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  [[nodiscard]] const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string scratch_path(const std::string& name) {
+  static const ScratchFolder folder;
+  return folder.path() + name;
+}
+
 std::string write_tape(const std::string& name, const std::vector<std::uint8_t>& tape) {
-  const std::string path = testing::TempDir() + "tapnames_e2e_" + name;
+  const std::string path = scratch_path(name);
   EXPECT_TRUE(tapes::write_tape_file(path.c_str(), tape)) << path;
   return path;
 }
@@ -220,8 +253,7 @@ TEST(EndToEnd, ProgramNameWithPercentIsPrintedAsIs) {
 class FifoWriter {
  public:
   FifoWriter(const std::string& name, const std::vector<std::uint8_t>& data, std::size_t repeats)
-      : path_(testing::TempDir() + name) {
-    unlink(path_.c_str());
+      : path_(scratch_path(name)) {
     if (mkfifo(path_.c_str(), 0600) != 0 || pipe(report_) != 0) {
       return;
     }
@@ -262,7 +294,7 @@ class FifoWriter {
 
 TEST(EndToEnd, ReadsAFifo) {
   const auto tape = tapes::TapeBuilder().slow_pulses(300000, 9).header("PIPED").byte(0).take();
-  FifoWriter fifo("tapnames_e2e_fifo", tape, 1);
+  FifoWriter fifo("fifo", tape, 1);
   const Outcome outcome = run_tool({.args = {fifo.path()}});
   EXPECT_EQ(fifo.finish(), tape.size());
   EXPECT_EQ(outcome.out, kBanner + "FOUND: \"PIPED\"\n");
@@ -279,7 +311,7 @@ TEST(EndToEnd, StopsReadingOnceOutputFails) {
   }
   const auto segment = builder.take();
   constexpr std::size_t kSegments = 64;
-  FifoWriter fifo("tapnames_e2e_long_fifo", segment, kSegments);
+  FifoWriter fifo("long_fifo", segment, kSegments);
   const Outcome outcome = run_tool({.args = {"-a", fifo.path()}, .mode = Stdout::DevFull});
   const std::size_t written = fifo.finish();
   EXPECT_EQ(outcome.err, "Could not write output.\n");
