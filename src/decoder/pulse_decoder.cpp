@@ -229,13 +229,14 @@ inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMa
   return shifted;
 }
 
-// The pilot kernel, on a byte boundary. A pilot byte 0x02 sent most
-// significant bit first is six zeros, a one, a zero: in window order a one at
-// bit 6 of every eight, which is kPilotOnes. `mismatch` marks each pulse that
-// differs from that pattern or is out of range, so its lowest bit, divided by
-// eight, is the number of whole pilot bytes at the start of the window. The
-// byte after them, if it starts in the window, is not a pilot byte and is
-// settled here too: it ends the pilot (into Header or back to Searching), or
+// The pilot kernel, on a byte boundary, window after window while whole
+// windows are left. A pilot byte 0x02 sent most significant bit first is six
+// zeros, a one, a zero: in window order a one at bit 6 of every eight, which
+// is kPilotOnes. `mismatch` marks each pulse that differs from that pattern
+// or is out of range; windows without one are eight pilot bytes each. In the
+// first window with one, its lowest bit, divided by eight, is the number of
+// whole pilot bytes at its start. The byte after them is not a pilot byte
+// and is settled here too: it ends the pilot (into Header or back to Searching), or
 // an out-of-range pulse in it breaks the block.
 //
 // Worked example: two pilot bytes, then 0x09 (pulses Z Z Z Z O Z Z O), the
@@ -246,20 +247,37 @@ inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMa
 // give 0x09, the register it leaves per pulse. byte_count += 1 and the pilot
 // ends, into Header when the count reached 960. 24 pulses are consumed.
 //
-// Returns the number of pulses consumed (at least one).
-std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_range) {
-  assert(f.state == State::Pilot && f.bit_count == 0);
+// Returns the number of pulses consumed (at least one): whole windows of
+// pilot bytes only when the piece has no whole window left after them.
+std::size_t pilot_window(PulseDecoder::Fields& f, const ClassifiedPulses& pulses, std::size_t at,
+                         std::size_t end) {
+  assert(f.state == State::Pilot && f.bit_count == 0 && end - at >= kMaskWidth);
   constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;
-  const PulseMask mismatch = (ones ^ kPilotOnes) | ~in_range;
-  // Eight when all 64 pulses are pilot bytes.
-  const auto good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
-  const unsigned good_pulses = good_bytes * kBitsPerByte;
-  if (good_bytes != 0) {
-    f.shift_register = kPilotByte;
-    f.byte_count = saturating_add(f.byte_count, static_cast<std::int32_t>(good_bytes));
+  // Whole windows of pilot bytes, as long as they last.
+  std::size_t run = 0;
+  PulseMask ones = 0;
+  PulseMask in_range = 0;
+  PulseMask mismatch = 0;
+  for (; end - (at + run) >= kMaskWidth; run += kMaskWidth) {
+    ones = pulses.ones_window(at + run);
+    in_range = pulses.in_range_window(at + run);
+    mismatch = (ones ^ kPilotOnes) | ~in_range;
+    if (mismatch != 0) {
+      break;
+    }
   }
-  if (good_pulses == kMaskWidth) {
-    return kMaskWidth;
+  // Eight for each window of pilot bytes, and then those at the start of
+  // the window with a mismatch, if one was reached.
+  const auto good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
+  const unsigned good_pulses = mismatch == 0 ? 0 : good_bytes * kBitsPerByte;
+  const std::size_t pilot_pulses = run + good_pulses;
+  if (pilot_pulses != 0) {
+    f.shift_register = kPilotByte;
+    f.byte_count =
+        saturating_add(f.byte_count, static_cast<std::int32_t>(pilot_pulses / kBitsPerByte));
+  }
+  if (mismatch == 0) {
+    return run;
   }
   // The byte after the pilot bytes: it ends the pilot unless a pulse of it
   // is out of range, which breaks the block.
@@ -267,7 +285,7 @@ std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_r
   if (f.state == State::Pilot) {
     end_pilot(f);
   }
-  return good_pulses + used;
+  return pilot_pulses + used;
 }
 
 // The header kernel, on a byte boundary: up to eight whole bytes of the
@@ -497,7 +515,7 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
         at += search_window(f, pulses.ones_window(at));
         continue;
       case Path::PilotWindow:
-        at += pilot_window(f, pulses.ones_window(at), pulses.in_range_window(at));
+        at += pilot_window(f, pulses, at, end);
         continue;
       case Path::HeaderWindow: {
         const BulkResult result =
