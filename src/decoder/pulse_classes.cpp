@@ -170,28 +170,92 @@ void classify_sse2(const std::uint8_t* pulses, std::size_t windows, const ClassA
 #endif
 
 #if TAPNAMES_WIDE_VECTORS
+// Shifts of the four 64-bit lanes, and their union, for find_locks_avx2.
+template <int By>
+__attribute__((target("avx2"), always_inline)) inline __m256i left(__m256i lanes) {
+  return _mm256_slli_epi64(lanes, By);
+}
+template <int By>
+__attribute__((target("avx2"), always_inline)) inline __m256i right(__m256i lanes) {
+  return _mm256_srli_epi64(lanes, By);
+}
+__attribute__((target("avx2"), always_inline)) inline __m256i either(__m256i a, __m256i b) {
+  return _mm256_or_si256(a, b);
+}
+
+// Lock candidates and the summary for four windows at a time, from the ones
+// already stored: the doubling of one_pass on the four 64-bit lanes of a
+// vector. Each lane loads the window before it as well, and works out the top
+// bits of that window's near, four and six from it alone (they depend on its
+// top eight bits only), so no lane waits for another.
+__attribute__((target("avx2"))) void find_locks_avx2(std::size_t windows, const ClassArrays& out) {
+  constexpr std::size_t kLanes = 4;
+  const __m256i top_eight = _mm256_set1_epi64x(static_cast<long long>(0xFF00000000000000ULL));
+  const __m256i nothing = _mm256_setzero_si256();
+  PulseMask busy = 0;
+  std::size_t w = 0;
+  for (; w + kLanes <= windows; w += kLanes) {
+    const __m256i ones =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out.ones + w));  // NOLINT
+    const __m256i before =
+        w == 0 ? _mm256_set_epi64x(static_cast<long long>(out.ones[2]),
+                                   static_cast<long long>(out.ones[1]),
+                                   static_cast<long long>(out.ones[0]), 0)
+               : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out.ones + w - 1));  // NOLINT
+    const __m256i near_before = either(before, left<1>(before));
+    const __m256i four_before = either(near_before, left<2>(near_before));
+    const __m256i six_before = either(four_before, left<2>(four_before));
+    const __m256i one_before = either(left<1>(ones), right<63>(before));
+    const __m256i near = either(ones, one_before);
+    const __m256i four = either(either(near, left<2>(near)), right<62>(near_before));
+    const __m256i six = either(either(four, left<2>(four)), right<62>(four_before));
+    const __m256i far = either(left<2>(six), right<62>(six_before));
+    const __m256i locks = _mm256_andnot_si256(either(ones, far), one_before);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.locks + w), locks);  // NOLINT
+    const __m256i linked =
+        _mm256_and_si256(locks, either(either(right<7>(locks), right<8>(locks)), top_eight));
+    const auto single = static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(linked, nothing))));
+    busy |= PulseMask{~single & 0xFU} << (w % kMaskWidth);
+    if ((w + kLanes) % kMaskWidth == 0) {
+      out.summary[w / kMaskWidth] = busy;
+      busy = 0;
+    }
+  }
+  for (; w < windows; ++w) {
+    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
+    out.locks[w] = locks;
+    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
+  }
+  if (windows % kMaskWidth != 0) {
+    out.summary[windows / kMaskWidth] = busy;
+  }
+}
+
 // The same test on 32 pulses a step.
 __attribute__((target("avx2"))) void classify_avx2(const std::uint8_t* pulses, std::size_t windows,
                                                    const ClassArrays& out) {
   const __m256i zero_low = _mm256_set1_epi8(static_cast<char>(kZeroLow));
   const __m256i range_width = _mm256_set1_epi8(static_cast<char>(kInRangeWidth));
   const __m256i zero_width = _mm256_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
-  one_pass(
-      pulses, windows, out,
-      [&](const std::uint8_t* window, PulseMask& ones,
-          PulseMask& in_range) __attribute__((target("avx2"))) {
-        for (unsigned half = 0; half < 2; ++half) {
-          const __m256i value =
-              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + (half * 32)));  // NOLINT
-          const __m256i shifted = _mm256_sub_epi8(value, zero_low);
-          const __m256i within = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, range_width), shifted);
-          const __m256i zero = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, zero_width), shifted);
-          const auto in_bits = PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(within))};
-          const auto zero_bits = PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(zero))};
-          in_range |= in_bits << (half * 32);
-          ones |= (in_bits & ~zero_bits) << (half * 32);
-        }
-      });
+  for (std::size_t w = 0; w < windows; ++w) {
+    PulseMask ones = 0;
+    PulseMask in_range = 0;
+    for (unsigned half = 0; half < 2; ++half) {
+      const __m256i value = _mm256_loadu_si256(
+          reinterpret_cast<const __m256i*>(pulses + (w * kMaskWidth) + (half * 32)));  // NOLINT
+      const __m256i shifted = _mm256_sub_epi8(value, zero_low);
+      const __m256i within = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, range_width), shifted);
+      const __m256i zero = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, zero_width), shifted);
+      const auto in_bits = PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(within))};
+      const auto zero_bits = PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(zero))};
+      in_range |= in_bits << (half * 32);
+      ones |= (in_bits & ~zero_bits) << (half * 32);
+    }
+    out.ones[w] = ones;
+    out.in_range[w] = in_range;
+  }
+  find_locks_avx2(windows, out);
 }
 
 // GCC 12 warns that the AVX-512 shift and align intrinsics read their own
