@@ -283,74 +283,95 @@ __attribute__((target("avx512bw"), always_inline)) inline __m512i joined(__m512i
 // Lock candidates and the summary for eight windows at a time, from the ones
 // already stored: the same doubling as one_pass, on the eight 64-bit lanes of
 // a vector, each lane taking what it needs of the window before from the lane
-// below (the lowest from the last lane of the eight before). The windows
-// past the last multiple of eight go through the scalar formula.
-__attribute__((target("avx512bw"))) void find_locks_avx512(std::size_t windows,
-                                                           const ClassArrays& out) {
-  constexpr int kLanes = 8;
-  constexpr int kOr3 = 0xFE;  // a | b | c
+// below (the lowest from the last lane of the eight before, kept here).
+struct LockLanes {
+  __m512i ones;
+  __m512i near;
+  __m512i four;
+  __m512i six;
+  PulseMask busy;  // the summary word being filled
+};
+
+constexpr std::size_t kLockLanes = 8;
+
+__attribute__((target("avx512bw"), always_inline)) inline void lock_lanes(LockLanes& before,
+                                                                         std::size_t w,
+                                                                         const ClassArrays& out) {
+  constexpr int kOr3 = 0xFE;       // a | b | c
+  constexpr int kAndNotOr = 0x10;  // a & ~(b | c)
   // Candidates there may be linked to the next word's (linked_candidates).
   const __m512i top_eight = _mm512_set1_epi64(static_cast<long long>(0xFF00000000000000ULL));
-  constexpr int kAndNotOr = 0x10;  // a & ~(b | c)
-  __m512i ones_previous = _mm512_setzero_si512();
-  __m512i near_previous = _mm512_setzero_si512();
-  __m512i four_previous = _mm512_setzero_si512();
-  __m512i six_previous = _mm512_setzero_si512();
-  PulseMask busy = 0;
-  std::size_t w = 0;
-  for (; w + kLanes <= windows; w += kLanes) {
-    const __m512i ones = _mm512_loadu_si512(out.ones + w);
-    const __m512i one_before = joined<1>(ones, lanes_before(ones, ones_previous));
-    const __m512i near = _mm512_or_si512(ones, one_before);
-    const __m512i four = _mm512_ternarylogic_epi64(
-        near, _mm512_slli_epi64(near, 2),
-        _mm512_srli_epi64(lanes_before(near, near_previous), kMaskWidth - 2), kOr3);
-    const __m512i six = _mm512_ternarylogic_epi64(
-        four, _mm512_slli_epi64(four, 2),
-        _mm512_srli_epi64(lanes_before(four, four_previous), kMaskWidth - 2), kOr3);
-    const __m512i far = joined<2>(six, lanes_before(six, six_previous));
-    const __m512i locks = _mm512_ternarylogic_epi64(one_before, ones, far, kAndNotOr);
-    _mm512_storeu_si512(out.locks + w, locks);
-    const __m512i linked = _mm512_ternarylogic_epi64(_mm512_srli_epi64(locks, 7),
-                                                     _mm512_srli_epi64(locks, 8), top_eight, kOr3);
-    busy |= PulseMask{_mm512_test_epi64_mask(locks, linked)} << (w % kMaskWidth);
-    if ((w + kLanes) % kMaskWidth == 0) {
-      out.summary[w / kMaskWidth] = busy;
-      busy = 0;
-    }
-    ones_previous = ones;
-    near_previous = near;
-    four_previous = four;
-    six_previous = six;
+  const __m512i ones = _mm512_loadu_si512(out.ones + w);
+  const __m512i one_before = joined<1>(ones, lanes_before(ones, before.ones));
+  const __m512i near = _mm512_or_si512(ones, one_before);
+  const __m512i four = _mm512_ternarylogic_epi64(
+      near, _mm512_slli_epi64(near, 2),
+      _mm512_srli_epi64(lanes_before(near, before.near), kMaskWidth - 2), kOr3);
+  const __m512i six = _mm512_ternarylogic_epi64(
+      four, _mm512_slli_epi64(four, 2),
+      _mm512_srli_epi64(lanes_before(four, before.four), kMaskWidth - 2), kOr3);
+  const __m512i far = joined<2>(six, lanes_before(six, before.six));
+  const __m512i locks = _mm512_ternarylogic_epi64(one_before, ones, far, kAndNotOr);
+  _mm512_storeu_si512(out.locks + w, locks);
+  const __m512i linked = _mm512_ternarylogic_epi64(_mm512_srli_epi64(locks, 7),
+                                                   _mm512_srli_epi64(locks, 8), top_eight, kOr3);
+  before.busy |= PulseMask{_mm512_test_epi64_mask(locks, linked)} << (w % kMaskWidth);
+  if ((w + kLockLanes) % kMaskWidth == 0) {
+    out.summary[w / kMaskWidth] = before.busy;
+    before.busy = 0;
   }
-  for (; w < windows; ++w) {
-    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
-    out.locks[w] = locks;
-    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
-  }
-  if (windows % kMaskWidth != 0) {
-    out.summary[windows / kMaskWidth] = busy;
-  }
+  before.ones = ones;
+  before.near = near;
+  before.four = four;
+  before.six = six;
 }
 
 // The same test on 64 pulses a step: AVX-512 compares straight into a 64-bit
 // mask, one bit a pulse, which is the window itself. The ones are the pulses
 // in range that are not zeros, v - 19 > 13, compared under the in-range mask.
+// The lock candidates of each eight windows are found while the next eight
+// are loaded, so that the work on them hides the wait for the pulses.
 __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pulses,
                                                          std::size_t windows,
                                                          const ClassArrays& out) {
   const __m512i zero_low = _mm512_set1_epi8(static_cast<char>(kZeroLow));
   const __m512i range_width = _mm512_set1_epi8(static_cast<char>(kInRangeWidth));
   const __m512i zero_width = _mm512_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
-  for (std::size_t w = 0; w < windows; ++w) {
+  const auto classify = [&](std::size_t w) __attribute__((target("avx512bw"), always_inline)) {
     const __m512i shifted =
         _mm512_sub_epi8(_mm512_loadu_si512(pulses + (w * kMaskWidth)), zero_low);
     const __mmask64 within = _mm512_cmple_epu8_mask(shifted, range_width);
     out.in_range[w] = within;
     out.ones[w] = _mm512_mask_cmpgt_epu8_mask(within, shifted, zero_width);
+  };
+  LockLanes before{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
+                   _mm512_setzero_si512(), 0};
+  std::size_t w = 0;
+  for (; w + kLockLanes <= windows; w += kLockLanes) {
+    for (std::size_t i = 0; i < kLockLanes; ++i) {
+      classify(w + i);
+    }
+    if (w != 0) {
+      lock_lanes(before, w - kLockLanes, out);
+    }
   }
-  find_locks_avx512(windows, out);
+  for (std::size_t rest = w; rest < windows; ++rest) {
+    classify(rest);
+  }
+  if (w != 0) {
+    lock_lanes(before, w - kLockLanes, out);
+  }
+  // The windows past the last multiple of eight go through the scalar formula.
+  for (; w < windows; ++w) {
+    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
+    out.locks[w] = locks;
+    before.busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
+  }
+  if (windows % kMaskWidth != 0) {
+    out.summary[windows / kMaskWidth] = before.busy;
+  }
 }
+
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
