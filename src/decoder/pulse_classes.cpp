@@ -295,8 +295,8 @@ struct LockLanes {
 constexpr std::size_t kLockLanes = 8;
 
 __attribute__((target("avx512bw"), always_inline)) inline void lock_lanes(LockLanes& before,
-                                                                         std::size_t w,
-                                                                         const ClassArrays& out) {
+                                                                          std::size_t w,
+                                                                          const ClassArrays& out) {
   constexpr int kOr3 = 0xFE;       // a | b | c
   constexpr int kAndNotOr = 0x10;  // a & ~(b | c)
   // Candidates there may be linked to the next word's (linked_candidates).
@@ -346,20 +346,25 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
   };
   LockLanes before{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
                    _mm512_setzero_si512(), 0};
+  // The locks lag this many windows behind, so that the ones they load have
+  // been written to the cache, not still waiting to be stored.
+  constexpr std::size_t kLag = 4 * kLockLanes;
   std::size_t w = 0;
+  std::size_t locked = 0;
   for (; w + kLockLanes <= windows; w += kLockLanes) {
     for (std::size_t i = 0; i < kLockLanes; ++i) {
       classify(w + i);
     }
-    if (w != 0) {
-      lock_lanes(before, w - kLockLanes, out);
+    if (w >= kLag) {
+      lock_lanes(before, locked, out);
+      locked += kLockLanes;
     }
   }
   for (std::size_t rest = w; rest < windows; ++rest) {
     classify(rest);
   }
-  if (w != 0) {
-    lock_lanes(before, w - kLockLanes, out);
+  for (; locked < w; locked += kLockLanes) {
+    lock_lanes(before, locked, out);
   }
   // The windows past the last multiple of eight go through the scalar formula.
   for (; w < windows; ++w) {
