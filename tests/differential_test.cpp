@@ -308,7 +308,9 @@ TEST(Differential, EveryClassifierMatchesThePortableOneAtEveryEdge) {
   }
   constexpr std::size_t kGroup = kMaskWidth * kMaskWidth;  // pulses of one summary word
   for (std::size_t n = 1; n * kGroup <= tapnames::kMaxClassifiedPulses; ++n) {
-    sizes.push_back((n * kGroup) - 1);
+    // The last group starts a window before the partial one, or two.
+    sizes.insert(sizes.end(), {(n * kGroup) - 1, ((n - 1) * kGroup) + kMaskWidth + 1,
+                               ((n - 1) * kGroup) + (2 * kMaskWidth) - 1});
     for (std::size_t extra = 0;
          extra < kMaskWidth && (n * kGroup) + extra <= tapnames::kMaxClassifiedPulses; ++extra) {
       sizes.push_back((n * kGroup) + extra);
@@ -317,13 +319,19 @@ TEST(Differential, EveryClassifierMatchesThePortableOneAtEveryEdge) {
   std::vector<std::uint8_t> pulses;
   for (const std::size_t size : sizes) {
     // Ones, zeros and out-of-range pulses near the class edges, so that lock
-    // candidates, linked or single, fall everywhere, up to the last pulse.
+    // candidates, linked or single, fall everywhere, up to the last pulse;
+    // now and then a few pilot bytes, whose candidates are linked.
     pulses.resize(size);
-    for (auto& pulse : pulses) {
+    for (std::size_t i = 0; i < size; ++i) {
       const auto pick = random() % 16;
-      pulse = static_cast<std::uint8_t>(pick < 9    ? 19 + (random() % 14)  // zero
-                                        : pick < 14 ? 33 + (random() % 15)  // one
-                                                    : random());
+      pulses[i] = static_cast<std::uint8_t>(pick < 9    ? 19 + (random() % 14)  // zero
+                                            : pick < 14 ? 33 + (random() % 15)  // one
+                                                        : random());
+      if (random() % 64 == 0) {
+        for (const std::size_t stop = std::min(size, i + 24); i < stop; ++i) {
+          pulses[i] = (i % 8 == 6) ? tapes::kOnePulse : tapes::kZeroPulse;
+        }
+      }
     }
     for (const Classifier classifier : classifiers()) {
       expect_same_classes(pulses, classifier, "size " + std::to_string(size));
