@@ -16,6 +16,13 @@
 #endif
 #if TAPNAMES_X86_64 && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
+#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+// The C library has asked the CPU what it has before the program starts: ask
+// it, not the CPU again (each CPUID instruction traps to the hypervisor on a
+// virtual machine, tens of microseconds, which start-up would pay).
+#include <sys/platform/x86.h>
+#define TAPNAMES_CPU_FEATURES_FROM_LIBC 1  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
 // GCC and clang compile AVX2 and AVX-512 code in functions of their own,
 // taken only when the CPU has them.
 #define TAPNAMES_WIDE_VECTORS 1  // NOLINT(cppcoreguidelines-macro-usage)
@@ -390,7 +397,12 @@ bool classifier_available(Classifier classifier) noexcept {
       return true;
     case Classifier::Sse2:
       return TAPNAMES_X86_64 != 0;  // every x86-64 CPU has SSE2
-#if TAPNAMES_WIDE_VECTORS
+#if TAPNAMES_WIDE_VECTORS && defined(TAPNAMES_CPU_FEATURES_FROM_LIBC)
+    case Classifier::Avx2:
+      return CPU_FEATURE_ACTIVE(AVX2);
+    case Classifier::Avx512:
+      return CPU_FEATURE_ACTIVE(AVX512BW);
+#elif TAPNAMES_WIDE_VECTORS
     case Classifier::Avx2:
       return __builtin_cpu_supports("avx2") != 0;
     case Classifier::Avx512:
