@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 
 // Conditional compilation only: which vector code this compiler can build.
 #if defined(__x86_64__) || defined(_M_X64)
@@ -296,7 +297,6 @@ struct LockLanes {
   __m512i near;
   __m512i four;
   __m512i six;
-  PulseMask busy;  // the summary word being filled
 };
 
 constexpr std::size_t kLockLanes = 8;
@@ -322,11 +322,11 @@ __attribute__((target("avx512bw"), always_inline)) inline void lock_lanes(LockLa
   _mm512_storeu_si512(out.locks + w, locks);
   const __m512i linked = _mm512_ternarylogic_epi64(_mm512_srli_epi64(locks, 7),
                                                    _mm512_srli_epi64(locks, 8), top_eight, kOr3);
-  before.busy |= PulseMask{_mm512_test_epi64_mask(locks, linked)} << (w % kMaskWidth);
-  if ((w + kLockLanes) % kMaskWidth == 0) {
-    out.summary[w / kMaskWidth] = before.busy;
-    before.busy = 0;
-  }
+  // The eight summary bits of these windows are one byte of the summary (on
+  // x86-64, bit 8k of a word lies in its byte k).
+  const auto busy = static_cast<std::uint8_t>(_mm512_test_epi64_mask(locks, linked));
+  std::memcpy(reinterpret_cast<unsigned char*>(out.summary) + (w / kLockLanes), &busy,  // NOLINT
+              sizeof busy);
   before.ones = ones;
   before.near = near;
   before.four = four;
@@ -352,7 +352,7 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
     out.ones[w] = _mm512_mask_cmpgt_epu8_mask(within, shifted, zero_width);
   };
   LockLanes before{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
-                   _mm512_setzero_si512(), 0};
+                   _mm512_setzero_si512()};
   // The locks lag this many windows behind, so that the ones they load have
   // been written to the cache, not still waiting to be stored.
   constexpr std::size_t kLag = 4 * kLockLanes;
@@ -373,14 +373,17 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
   for (; locked < w; locked += kLockLanes) {
     lock_lanes(before, locked, out);
   }
-  // The windows past the last multiple of eight go through the scalar formula.
+  // The windows past the last multiple of eight go through the scalar formula;
+  // their summary bits join those of the whole bytes before them.
+  PulseMask busy = w % kMaskWidth == 0 ? 0 : out.summary[w / kMaskWidth];
+  busy &= (PulseMask{1} << (w % kMaskWidth)) - 1;
   for (; w < windows; ++w) {
     const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
     out.locks[w] = locks;
-    before.busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
+    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
   }
   if (windows % kMaskWidth != 0) {
-    out.summary[windows / kMaskWidth] = before.busy;
+    out.summary[windows / kMaskWidth] = busy;
   }
 }
 
@@ -482,21 +485,6 @@ void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
   const PulseMask linked = linked_candidates(locks_[whole], 0);
   lock_summary_[group] = earlier | (PulseMask{linked != 0} << (whole % kMaskWidth));
   summary_words_ = group + 1;
-}
-
-std::size_t ClassifiedPulses::next_linked_word(std::size_t word) const noexcept {
-  std::size_t group = word / kMaskWidth;
-  if (group >= summary_words_) {
-    return kWords;
-  }
-  PulseMask busy = lock_summary_[group] & (~PulseMask{0} << (word % kMaskWidth));
-  while (busy == 0) {
-    if (++group == summary_words_) {
-      return kWords;
-    }
-    busy = lock_summary_[group];
-  }
-  return (group * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(busy));
 }
 
 }  // namespace tapnames

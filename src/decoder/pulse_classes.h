@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -116,7 +117,20 @@ class ClassifiedPulses {
   // word past the end of the piece. Long stretches without them (pauses,
   // slow-loader pulses, data whose candidates are all single) are crossed 64
   // words at a step.
-  [[nodiscard]] std::size_t next_linked_word(std::size_t word) const noexcept;
+  [[nodiscard]] std::size_t next_linked_word(std::size_t word) const noexcept {
+    std::size_t group = word / kMaskWidth;
+    if (group >= summary_words_) {
+      return kWords;
+    }
+    PulseMask busy = lock_summary_[group] & (~PulseMask{0} << (word % kMaskWidth));
+    while (busy == 0) {
+      if (++group == summary_words_) {
+        return kWords;
+      }
+      busy = lock_summary_[group];
+    }
+    return (group * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(busy));
+  }
 
  private:
   // Spare words: a window ending in the last word reads one past it, and so

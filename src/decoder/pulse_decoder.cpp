@@ -340,8 +340,21 @@ inline SettledLock settle_lock(PulseDecoder::Fields& f, const ClassifiedPulses& 
 }
 
 // The last lock candidate at or after `from` and before `to`, or `to` if none.
+// Stretches without candidates are crossed eight words at a step.
 std::size_t last_candidate(const ClassifiedPulses& pulses, std::size_t from, std::size_t to) {
-  for (std::size_t word = to / kMaskWidth; word-- > from / kMaskWidth;) {
+  constexpr std::size_t kStep = 8;
+  std::size_t word = to / kMaskWidth;
+  while (word >= (from / kMaskWidth) + kStep) {
+    PulseMask any = 0;
+    for (std::size_t i = 1; i <= kStep; ++i) {
+      any |= pulses.lock_word(word - i);
+    }
+    if (any != 0) {
+      break;
+    }
+    word -= kStep;
+  }
+  while (word-- > from / kMaskWidth) {
     PulseMask candidates = pulses.lock_word(word);
     if (word == from / kMaskWidth) {
       candidates &= ~PulseMask{0} << (from % kMaskWidth);
