@@ -108,6 +108,35 @@ class ClassifiedPulses {
   // pulse 64w+i. Pulses before this piece count as zeros, so bits 0..6 of
   // word 0 are not to be trusted.
   [[nodiscard]] PulseMask lock_word(std::size_t word) const noexcept { return locks_[word]; }
+  // How far pilot bytes (0x02, every pulse in range) go from `at` on, in
+  // whole windows, while a whole window is left before pulse `end`: the
+  // pulses of those windows. Each word is compared once with the pilot
+  // pattern in its own alignment, so a long pilot costs two words a window.
+  [[nodiscard]] std::size_t pilot_windows(std::size_t at, std::size_t end) const noexcept {
+    constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;  // 0x02 bytes from bit 0
+    constexpr unsigned kBitsPerByte = 8;
+    const auto shift = static_cast<unsigned>(at % kMaskWidth);
+    const PulseMask expected = std::rotl(kPilotOnes, static_cast<int>(at % kBitsPerByte));
+    const auto mismatch = [&](std::size_t word) {
+      return (ones_[word] ^ expected) | ~in_range_[word];
+    };
+    std::size_t word = at / kMaskWidth;
+    std::size_t run = 0;
+    PulseMask current = mismatch(word);
+    while (end - (at + run) >= kMaskWidth) {
+      const PulseMask next = mismatch(word + 1);
+      const PulseMask window =
+          shift == 0 ? current : (current >> shift) | (next << (kMaskWidth - shift));
+      if (window != 0) {
+        break;
+      }
+      run += kMaskWidth;
+      ++word;
+      current = next;
+    }
+    return run;
+  }
+
   // The linked candidates (see linked_candidates) of a word; it needs the
   // word after, so not for the last.
   [[nodiscard]] PulseMask linked_word(std::size_t word) const noexcept {

@@ -253,18 +253,16 @@ std::size_t pilot_window(PulseDecoder::Fields& f, const ClassifiedPulses& pulses
                          std::size_t end) {
   assert(f.state == State::Pilot && f.bit_count == 0 && end - at >= kMaskWidth);
   constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;
-  // Whole windows of pilot bytes, as long as they last.
-  std::size_t run = 0;
+  // Whole windows of pilot bytes, as long as they last, then the window with
+  // a mismatch if one is left.
+  const std::size_t run = pulses.pilot_windows(at, end);
   PulseMask ones = 0;
   PulseMask in_range = 0;
   PulseMask mismatch = 0;
-  for (; end - (at + run) >= kMaskWidth; run += kMaskWidth) {
+  if (end - (at + run) >= kMaskWidth) {
     ones = pulses.ones_window(at + run);
     in_range = pulses.in_range_window(at + run);
     mismatch = (ones ^ kPilotOnes) | ~in_range;
-    if (mismatch != 0) {
-      break;
-    }
   }
   // Eight for each window of pilot bytes, and then those at the start of
   // the window with a mismatch, if one was reached.
