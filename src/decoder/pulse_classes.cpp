@@ -20,8 +20,17 @@
 #if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
 // The C library has asked the CPU what it has before the program starts: ask
 // it, not the CPU again (each CPUID instruction traps to the hypervisor on a
-// virtual machine, tens of microseconds, which start-up would pay).
+// virtual machine, tens of microseconds, which start-up would pay). Its
+// header is C, whose inline functions return _Bool; GCC knows that type in
+// C++ too, clang needs it named.
+#if defined(__clang__) && !defined(_Bool)
+#define _Bool bool             // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#define TAPNAMES_NAMED_BOOL 1  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
 #include <sys/platform/x86.h>
+#if defined(TAPNAMES_NAMED_BOOL)
+#undef _Bool
+#endif
 #define TAPNAMES_CPU_FEATURES_FROM_LIBC 1  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 // GCC and clang compile AVX2 and AVX-512 code in functions of their own,
@@ -138,16 +147,16 @@ TAPNAMES_INLINE void classify_eight(std::uint64_t eight, PulseMask& ones, PulseM
 }
 
 void classify_portable(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
-  one_pass(pulses, windows, out,
-           [](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
-             for (unsigned part = 0; part < kMaskWidth / 8; ++part) {
-               PulseMask part_ones = 0;
-               PulseMask part_in_range = 0;
-               classify_eight(load_eight(window + (part * 8)), part_ones, part_in_range);
-               ones |= part_ones << (part * 8);
-               in_range |= part_in_range << (part * 8);
-             }
-           });
+  one_pass(
+      pulses, windows, out, [](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
+        for (unsigned part = 0; part < kMaskWidth / 8; ++part) {
+          PulseMask part_ones = 0;
+          PulseMask part_in_range = 0;
+          classify_eight(load_eight(window + (std::size_t{part} * 8)), part_ones, part_in_range);
+          ones |= part_ones << (part * 8);
+          in_range |= part_in_range << (part * 8);
+        }
+      });
 }
 
 #if TAPNAMES_X86_64

@@ -121,20 +121,20 @@ class ClassifiedPulses {
       return (ones_[word] ^ expected) | ~in_range_[word];
     };
     std::size_t word = at / kMaskWidth;
-    std::size_t run = 0;
+    std::size_t covered = 0;
     PulseMask current = mismatch(word);
-    while (end - (at + run) >= kMaskWidth) {
+    while (end - (at + covered) >= kMaskWidth) {
       const PulseMask next = mismatch(word + 1);
-      const PulseMask window =
+      const PulseMask both =
           shift == 0 ? current : (current >> shift) | (next << (kMaskWidth - shift));
-      if (window != 0) {
+      if (both != 0) {
         break;
       }
-      run += kMaskWidth;
+      covered += kMaskWidth;
       ++word;
       current = next;
     }
-    return run;
+    return covered;
   }
 
   // The linked candidates (see linked_candidates) of a word; it needs the

@@ -4,6 +4,7 @@
 // outcome is known, and hand everything else to the same per-pulse step.
 #include "decoder/pulse_decoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <limits>
@@ -220,7 +221,9 @@ inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMa
     f.byte_count = saturating_add(f.byte_count, 1);
     return kBitsPerByte;
   }
-  const auto broken = static_cast<unsigned>(std::countr_one(byte_in_range));
+  // At most seven: the byte is not all in range.
+  const unsigned broken =
+      std::min(static_cast<unsigned>(std::countr_one(byte_in_range)), kBitsPerByte - 1);
   const unsigned shifted = broken + 1;
   f.shift_register = static_cast<std::uint8_t>((unsigned{f.shift_register} << shifted) |
                                                (unsigned{reversed} >> (kBitsPerByte - shifted)));
@@ -253,29 +256,29 @@ std::size_t pilot_window(PulseDecoder::Fields& f, const ClassifiedPulses& pulses
                          std::size_t end) {
   assert(f.state == State::Pilot && f.bit_count == 0 && end - at >= kMaskWidth);
   constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;
-  // Whole windows of pilot bytes, as long as they last, then the window with
+  // Whole whole_run of pilot bytes, as long as they last, then the window with
   // a mismatch if one is left.
-  const std::size_t run = pulses.pilot_windows(at, end);
+  const std::size_t whole_run = pulses.pilot_windows(at, end);
   PulseMask ones = 0;
   PulseMask in_range = 0;
   PulseMask mismatch = 0;
-  if (end - (at + run) >= kMaskWidth) {
-    ones = pulses.ones_window(at + run);
-    in_range = pulses.in_range_window(at + run);
+  if (end - (at + whole_run) >= kMaskWidth) {
+    ones = pulses.ones_window(at + whole_run);
+    in_range = pulses.in_range_window(at + whole_run);
     mismatch = (ones ^ kPilotOnes) | ~in_range;
   }
   // Eight for each window of pilot bytes, and then those at the start of
   // the window with a mismatch, if one was reached.
   const auto good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
   const unsigned good_pulses = mismatch == 0 ? 0 : good_bytes * kBitsPerByte;
-  const std::size_t pilot_pulses = run + good_pulses;
+  const std::size_t pilot_pulses = whole_run + good_pulses;
   if (pilot_pulses != 0) {
     f.shift_register = kPilotByte;
     f.byte_count =
         saturating_add(f.byte_count, static_cast<std::int32_t>(pilot_pulses / kBitsPerByte));
   }
   if (mismatch == 0) {
-    return run;
+    return whole_run;
   }
   // The byte after the pilot bytes: it ends the pilot unless a pulse of it
   // is out of range, which breaks the block.
@@ -508,7 +511,7 @@ int PulseDecoder::feed_pulse(unsigned pulse, TapeName& name) noexcept {
 BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t from,
                                      TapeName& name) noexcept {
   Fields f = fields_;
-  std::uint8_t block_type = block_type_;
+  std::uint8_t type = block_type_;
   const std::span<const std::uint8_t> values = pulses.pulses();
   const std::size_t end = values.size();
   std::size_t at = from;
@@ -530,7 +533,7 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
         continue;
       case Path::HeaderWindow: {
         const BulkResult result =
-            header_window(f, pulses.ones_window(at), pulses.in_range_window(at), name, block_type);
+            header_window(f, pulses.ones_window(at), pulses.in_range_window(at), name, type);
         at += result.consumed;
         found = result.found;
         if (f.state == State::Searching) {
@@ -544,14 +547,14 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
     do {
-      found = step(f, values[at++], name, block_type) != 0;
+      found = step(f, values[at++], name, type) != 0;
     } while (at < end && !found && f.state == before && f.bit_count != 0);
     if (before == State::Header && f.state == State::Searching) {
       history_from = at + kBitsPerByte;
     }
   }
   fields_ = f;
-  block_type_ = block_type;
+  block_type_ = type;
   return {at - from, found};
 }
 

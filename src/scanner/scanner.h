@@ -34,7 +34,7 @@ inline constexpr std::uint8_t kEndOfFilePulse = 255;
 // A name is reported on the pulse after the 31 header bytes (sync, block
 // type, five bytes, name) that follow the pilot: 248 pulses after the first
 // sync byte.
-inline constexpr std::uint64_t kReportDistance = 31 * 8;
+inline constexpr std::uint64_t kReportDistance = std::uint64_t{31} * 8;
 
 struct ScanOptions {
   bool extract_all = false;  // every name, numbered; else stop at the first
