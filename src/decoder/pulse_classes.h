@@ -113,10 +113,13 @@ class ClassifiedPulses {
   // pulses of those windows. Each word is compared once with the pilot
   // pattern in its own alignment, so a long pilot costs two words a window.
   [[nodiscard]] std::size_t pilot_windows(std::size_t at, std::size_t end) const noexcept {
-    constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;  // 0x02 bytes from bit 0
+    // A pilot byte 0x02 starting at `at` has its one on its seventh pulse:
+    // in every byte of a word, the bit (at + 6) % 8.
+    constexpr PulseMask kEveryByte = 0x0101010101010101ULL;
     constexpr unsigned kBitsPerByte = 8;
+    constexpr unsigned kOneAt = 6;
     const auto shift = static_cast<unsigned>(at % kMaskWidth);
-    const PulseMask expected = std::rotl(kPilotOnes, static_cast<int>(at % kBitsPerByte));
+    const PulseMask expected = kEveryByte << ((at + kOneAt) % kBitsPerByte);
     const auto mismatch = [&](std::size_t word) {
       return (ones_[word] ^ expected) | ~in_range_[word];
     };
