@@ -59,10 +59,12 @@ constexpr bool inside(std::uint8_t value, std::uint8_t low, std::uint8_t width) 
 #define TAPNAMES_INLINE inline  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 
-// The one pass shared by every classifier: `window(pulses, ones, in_range)`
-// classifies the 64 pulses of one window, and the lock candidates and the
-// summary are worked out from its ones while they are in registers. Inlined
-// into each classifier, it is compiled for the same vector width.
+// The one pass of the portable and SSE2 classifiers: `window(pulses, ones,
+// in_range)` classifies the 64 pulses of one window, and the lock candidates
+// and the summary are worked out from its ones while they are in registers.
+// Inlined into each classifier, it is compiled for the same vector width. The
+// AVX2 and AVX-512 classifiers do the same doubling on four or eight windows
+// at once, in the lanes of a vector (find_locks_avx2, lock_lanes).
 //
 // A lock at pulse k needs a one at k-1 and none at k or k-7..k-2 (see
 // lock_candidates). The ones at k-2..k-7 are gathered by doubling: `near`

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Pulse classes, and the classification of one read of the image into bit
+// Pulse classes, and the classification of one piece of the image into bit
 // arrays (bit i of word w stands for pulse 64w+i): the pulses that are one
 // bits, the pulses that are in range at all, and the pulses after which the
 // search would lock on. The decoder's bit-parallel kernels read 64-pulse

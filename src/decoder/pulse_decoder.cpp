@@ -476,12 +476,13 @@ std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pul
 }
 
 // Which way the next pulses go. The kernels cover many pulses in a state where
-// each pulse does the same simple thing: searching (shift in, look for 0x02)
-// or counting the pilot from a byte boundary (whole bytes compared with 0x02).
+// each pulse does the same simple thing: searching (shift in, look for 0x02),
+// counting the pilot from a byte boundary (whole bytes compared with 0x02) or
+// taking header bytes from one (a whole byte shifted in, then examined).
 // The candidate walk needs a register that holds the last eight pulses, which
 // `register_is_history` says; the window kernels need a whole window before
-// the end of the read. Anything else - a pilot byte half done, the header,
-// the last pulses of a read - goes pulse by pulse.
+// the end of the piece. Anything else - a pilot byte half done, a header
+// byte cut by the piece, the last pulses of a piece - goes pulse by pulse.
 enum class Path { CandidateWalk, SearchWindow, PilotWindow, HeaderWindow, PerPulse };
 
 constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_left,
@@ -517,7 +518,7 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
   std::size_t at = from;
   // From here on the register holds the last eight pulses: none of them is a
   // pulse that ended a header unshifted (the one that reported a name ends
-  // the previous call), and none comes from before this read.
+  // the previous call), and none comes from before this piece.
   std::size_t history_from = from + kBitsPerByte;
   bool found = false;
   while (at < end && !found) {
