@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: MIT
 # End-to-end throughput: builds a synthetic image (256 MiB by default) and
 # times `tapnames -a` against `cat IMAGE > /dev/null` in the same session, warm
-# cache, with the range over runs. Also reports the peak resident memory.
+# cache, with the range over runs, and the user time per run. Also reports the
+# peak resident memory. Given OTHER_TAPNAMES (another build's binary, such as
+# one of an earlier commit), times it in the same session too.
 #
-#   bench/end_to_end.sh [BUILD_DIR] [MEBIBYTES] [RUNS]
+#   bench/end_to_end.sh [BUILD_DIR] [MEBIBYTES] [RUNS] [OTHER_TAPNAMES]
 #
 # BUILD_DIR must be configured with -DTAPNAMES_BUILD_BENCH=ON (default build-bench).
 set -euo pipefail
@@ -12,6 +14,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 mebibytes=${2:-256}
 runs=${3:-20}
+other=${4:-}
 for tool in hyperfine awk /usr/bin/time; do
   command -v "$tool" >/dev/null || {
     echo "end_to_end.sh needs $tool (apt-get install ${tool##*/})" >&2
@@ -29,14 +32,19 @@ names=$("$build/tapnames" -a "$image" | grep -c '^FOUND' || true)
 rss_kib=$(/usr/bin/time -f %M "$build/tapnames" -a "$image" 2>&1 >/dev/null | tail -n 1)
 
 # hyperfine sends the commands' output to /dev/null.
+commands=(-n cat "cat $image" -n tapnames "$build/tapnames -a $image")
+[[ -z $other ]] || commands+=(-n other "$other -a $image")
 hyperfine -N --style none --warmup 3 --runs "$runs" --export-csv "$work/times.csv" \
-  -n cat "cat $image" -n tapnames "$build/tapnames -a $image" >/dev/null 2>&1
+  "${commands[@]}" >/dev/null 2>&1
 echo "image: $((bytes >> 20)) MiB, $names names; $runs runs each, warm cache"
 awk -F, -v bytes="$bytes" -v rss="$rss_kib" 'NR > 1 {
-  printf "  %-9s %6.0f MB/s mean  (range %6.0f-%6.0f MB/s)\n", $1, bytes / $2 / 1e6,
-         bytes / $8 / 1e6, bytes / $7 / 1e6
-  mean[$1] = $2; fastest[$1] = $7; slowest[$1] = $8
+  printf "  %-9s %6.0f MB/s mean  (range %6.0f-%6.0f MB/s), user %5.1f ms a run\n", $1,
+         bytes / $2 / 1e6, bytes / $8 / 1e6, bytes / $7 / 1e6, $5 * 1e3
+  mean[$1] = $2; fastest[$1] = $7; slowest[$1] = $8; user[$1] = $5
 } END {
+  if ("other" in mean)
+    printf "  other/tapnames: %.2f of the time, %.2f of the user time\n",
+           mean["other"] / mean["tapnames"], user["other"] / user["tapnames"]
   printf "  tapnames: %.2f of cat'"'"'s throughput (mean; %.2f-%.2f comparing like runs)\n",
          mean["cat"] / mean["tapnames"], slowest["cat"] / slowest["tapnames"],
          fastest["cat"] / fastest["tapnames"]

@@ -59,9 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const support::Decoded expected = support::model_decode(pulses, start);
   require(support::per_pulse_decode(pulses, start) == expected);
-  // Pieces up to 4 KiB, so that the window kernels get long runs.
+  // Pieces of 1 to 16 321 pulses (the core classifies at most 16 KiB at
+  // once), so that the window kernels get long runs and the pieces end at
+  // any offset of a window.
   std::size_t next = 0;
-  const auto piece = [&] { return (std::size_t{pieces[next++ % kPieceBytes]} * 16) + 1; };
+  const auto piece = [&] {
+    const std::size_t windows = pieces[next % kPieceBytes];
+    const std::size_t extra = pieces[(next + 3) % kPieceBytes] % 64;
+    ++next;
+    return (windows * 64) + 1 + extra;
+  };
   require(support::bulk_decode(pulses, piece, classifier(data[2] / 8U), start) == expected);
   return 0;
 }

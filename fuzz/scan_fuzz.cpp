@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: the whole scan (reads, decoder, result lines and name
 // rendering) over arbitrary bytes, in every combination of -a and -e, must
-// write exactly what the independent model writes; and the scan core, fed the
-// same bytes in pieces of a size class the input chooses, must report the
-// same names at the places the model reports them.
+// write exactly what the independent model writes; and the scan core, with
+// each classifier the CPU has, fed the same bytes in pieces of a size class
+// the input chooses, must report the same names at the places the model
+// reports them.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -77,9 +78,9 @@ class PieceSizes {
 };
 
 // The core's result lines and offsets, fed in pieces.
-void check_core(std::span<const std::uint8_t> tape, bool escape) {
-  static tapnames::Scanner scanner;
-  scanner.reset({true, escape});
+void check_core(std::span<const std::uint8_t> tape, bool escape, tapnames::Classifier classifier) {
+  static tapnames::Scanner scanner;  // large: one for the run
+  scanner = tapnames::Scanner({.extract_all = true, .escape = escape}, classifier);
   PieceSizes sizes(tape);
   std::string lines;
   std::vector<std::uint64_t> reports;
@@ -125,6 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               model::scan_output(tape, extract_all, escape));
     }
   }
-  check_core(tape, size > 1 && (data[1] & 1U) != 0);
+  for (const auto classifier : tapnames::kClassifiers) {
+    if (tapnames::classifier_available(classifier)) {
+      check_core(tape, size > 1 && (data[1] & 1U) != 0, classifier);
+    }
+  }
   return 0;
 }

@@ -1,23 +1,28 @@
 // SPDX-License-Identifier: MIT
 // The product against the independent model: seeded random tapes, tapes that
 // put every change of state on every offset of a 64-pulse window and across
-// reads, and a header cut at every pulse. The per-pulse path, the bulk path
-// (in random pieces, with every classifier) and the whole scan must report
-// the same names at the same pulses, end in the same state and write the
-// same lines as the model.
+// reads, a header cut at every pulse, the cases the candidate walk turns on,
+// and pieces cut at the edges of vectors, windows and summary groups. The per-pulse path, the bulk
+// path (in random pieces, with every classifier) and the whole scan must report the same names at
+// the same pulses, end in the same state and write the same lines as the model.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "decode_support.h"
+#include "scanner/scanner.h"
 #include "tape_builder.h"
 
 namespace {
 
 using support::Decoded;
 using tapnames::Classifier;
+using tapnames::kMaskWidth;
+using tapnames::PulseMask;
 
 std::vector<Classifier> classifiers() {
   std::vector<Classifier> available;
@@ -135,16 +140,19 @@ TEST(Differential, EveryChangeOfStateAtEveryWindowOffset) {
   }
 }
 
-// A header placed across the end of the scan's first read, at many offsets.
+// A header placed across the end of the core's first piece and of the scan's
+// first read, at many offsets.
 TEST(Differential, ScanAcrossReadsMatchesTheModel) {
   const auto header = tapes::TapeBuilder().header("ACROSS").header("AFTER").take();
-  for (std::size_t back = 1; back < header.size(); back += 997) {
-    tapes::TapeBuilder tape;
-    tape.slow_pulses(tapnames::kMaxClassifiedPulses - back, static_cast<std::uint_fast32_t>(back));
-    const auto pulses = tape.raw(header).take();
-    for (const bool all : {false, true}) {
-      ASSERT_EQ(support::scan_text(pulses, all, false), model::scan_output(pulses, all, false))
-          << "header starts " << back << " pulses before the end of the first read";
+  for (const std::size_t boundary : {tapnames::kMaxClassifiedPulses, std::size_t{128} * 1024}) {
+    for (std::size_t back = 1; back < header.size(); back += 997) {
+      tapes::TapeBuilder tape;
+      tape.slow_pulses(boundary - back, static_cast<std::uint_fast32_t>(back));
+      const auto pulses = tape.raw(header).take();
+      for (const bool all : {false, true}) {
+        ASSERT_EQ(support::scan_text(pulses, all, false), model::scan_output(pulses, all, false))
+            << "header starts " << back << " pulses before pulse " << boundary;
+      }
     }
   }
 }
@@ -179,6 +187,240 @@ TEST(Differential, EveryClassifierMatchesThePortableOne) {
         ASSERT_EQ(other.lock_word(at / tapnames::kMaskWidth),
                   portable.lock_word(at / tapnames::kMaskWidth));
       }
+    }
+  }
+}
+
+// The cases the candidate walk turns on, generated rather than left to random
+// tapes. After zeros, a lock (a one, then a zero) whose next byte breaks on
+// each of its eight pulses, on either side of the range, with a one just
+// before the break or not (with a one there and the six before it zeros, a
+// candidate falls on the breaking pulse: it must not count); and chains of
+// dead locks back to back, each a candidate seven pulses after the one
+// before (inside its byte), or eight when that pulse breaks the byte. Then
+// a header whose pilot has 958, 959 or 960 bytes, so that a search resumed a
+// pulse early or late changes what is found.
+std::vector<std::vector<std::uint8_t>> walk_cases() {
+  using tapes::kOnePulse;
+  using tapes::kZeroPulse;
+  constexpr std::array<std::uint8_t, 2> kBreakers = {18, 48};
+  std::vector<std::vector<std::uint8_t>> cases;
+  for (const std::size_t pilot : {958U, 959U, 960U}) {
+    for (unsigned broken = 0; broken < 8; ++broken) {
+      for (const std::uint8_t breaker : kBreakers) {
+        for (const bool one_before : {false, true}) {
+          tapes::TapeBuilder tape;
+          tape.pulses(kZeroPulse, 16).pulses(kOnePulse).pulses(kZeroPulse);
+          for (unsigned i = 0; i < broken; ++i) {
+            tape.pulses(one_before && i + 1 == broken ? kOnePulse : kZeroPulse);
+          }
+          cases.push_back(tape.pulses(breaker).header("WALK", 1, pilot).byte(0).take());
+        }
+      }
+    }
+    for (unsigned chain = 1; chain <= 5; ++chain) {
+      for (const bool breaking : {false, true}) {
+        tapes::TapeBuilder tape;
+        tape.pulses(kZeroPulse, 16).pulses(kOnePulse).pulses(kZeroPulse);
+        for (unsigned link = 1; link < chain; ++link) {
+          // Six zeros and a one put the next candidate seven pulses on; a
+          // breaking pulse after them, eight on.
+          tape.pulses(kZeroPulse, 5).pulses(kOnePulse).pulses(breaking ? 0 : kZeroPulse);
+          if (breaking) {
+            tape.pulses(kZeroPulse);
+          }
+        }
+        cases.push_back(tape.header("CHAIN", 2, pilot).byte(0).take());
+      }
+    }
+  }
+  return cases;
+}
+
+TEST(Differential, WalkCasesMatchTheModel) {
+  std::mt19937 random(17);
+  const auto cases = walk_cases();
+  std::size_t reported = 0;
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    // The prefix moves the lock through a window and its neighbours.
+    for (const std::size_t offset :
+         {0U, 1U, 2U, 3U, 5U, 8U, 13U, 21U, 34U, 47U, 55U, 56U, 57U, 60U, 62U, 63U}) {
+      const auto tape = tapes::TapeBuilder()
+                            .pulses(tapes::kZeroPulse, offset)
+                            .raw(cases[c])
+                            .pulses(tapnames::kEndOfFilePulse)
+                            .take();
+      const std::string what = "case " + std::to_string(c) + " offset " + std::to_string(offset);
+      const Decoded expected = support::model_decode(tape);
+      reported += expected.reports.size();
+      for (const Classifier classifier : classifiers()) {
+        // Whole, and in pieces that end near the lock and the pilot.
+        for (const std::size_t piece : {tapnames::kMaxClassifiedPulses, std::size_t{200}}) {
+          ASSERT_EQ(support::bulk_decode(
+                        tape, [piece] { return piece; }, classifier),
+                    expected)
+              << what << ", piece " << piece << ", classifier " << static_cast<int>(classifier);
+        }
+      }
+      expect_all_paths_match(tape, random, what);
+    }
+  }
+  EXPECT_GT(reported, cases.size() * 4);  // 959 and 960 mostly find the name
+}
+
+// Checks the bit arrays of `pulses` from `classifier` against the portable
+// classifier's, and the summary against the lock words: every window, every
+// lock word, and the next linked word from every word.
+void expect_same_classes(std::span<const std::uint8_t> pulses, Classifier classifier,
+                         const std::string& what) {
+  static tapnames::ClassifiedPulses portable;
+  static tapnames::ClassifiedPulses other;
+  portable.classify(pulses, Classifier::Portable);
+  other.classify(pulses, classifier);
+  const std::string who = what + ", classifier " + std::to_string(static_cast<int>(classifier));
+  for (std::size_t at = 0; at + kMaskWidth <= pulses.size(); ++at) {
+    ASSERT_EQ(other.ones_window(at), portable.ones_window(at)) << who << " at " << at;
+    ASSERT_EQ(other.in_range_window(at), portable.in_range_window(at)) << who << " at " << at;
+  }
+  const std::size_t words = (pulses.size() / kMaskWidth) + 1;
+  std::size_t next_linked = words;
+  for (std::size_t word = words; word-- > 0;) {
+    ASSERT_EQ(other.lock_word(word), portable.lock_word(word)) << who << " word " << word;
+    ASSERT_EQ(other.linked_word(word), portable.linked_word(word)) << who << " word " << word;
+    if (other.linked_word(word) != 0) {
+      next_linked = word;
+    }
+    // The summary may point at a word whose candidates turn out single, but
+    // never past a linked one (past the last word means none), and all
+    // classifiers point alike.
+    ASSERT_LE(std::min(other.next_linked_word(word), words), next_linked)
+        << who << " word " << word;
+    ASSERT_EQ(other.next_linked_word(word), portable.next_linked_word(word))
+        << who << " word " << word;
+  }
+}
+
+TEST(Differential, EveryClassifierMatchesThePortableOneAtEveryEdge) {
+  std::mt19937 random(4096);
+  std::vector<std::size_t> sizes;
+  for (std::size_t k = 1; k <= 9; ++k) {  // around whole windows and vectors of them
+    sizes.insert(sizes.end(), {(k * kMaskWidth) - 1, k * kMaskWidth, (k * kMaskWidth) + 1});
+  }
+  constexpr std::size_t kGroup = kMaskWidth * kMaskWidth;  // pulses of one summary word
+  for (std::size_t n = 1; n * kGroup <= tapnames::kMaxClassifiedPulses; ++n) {
+    // The last group starts a window before the partial one, or two.
+    sizes.insert(sizes.end(), {(n * kGroup) - 1, ((n - 1) * kGroup) + kMaskWidth + 1,
+                               ((n - 1) * kGroup) + (2 * kMaskWidth) - 1});
+    for (std::size_t extra = 0;
+         extra < kMaskWidth && (n * kGroup) + extra <= tapnames::kMaxClassifiedPulses; ++extra) {
+      sizes.push_back((n * kGroup) + extra);
+    }
+  }
+  std::vector<std::uint8_t> pulses;
+  for (const std::size_t size : sizes) {
+    // Ones, zeros and out-of-range pulses near the class edges, so that lock
+    // candidates, linked or single, fall everywhere, up to the last pulse;
+    // now and then a few pilot bytes, whose candidates are linked.
+    pulses.resize(size);
+    for (std::size_t i = 0; i < size; ++i) {
+      const auto pick = random() % 16;
+      pulses[i] = static_cast<std::uint8_t>(pick < 9    ? 19 + (random() % 14)  // zero
+                                            : pick < 14 ? 33 + (random() % 15)  // one
+                                                        : random());
+      if (random() % 64 == 0) {
+        for (const std::size_t stop = std::min(size, i + 24); i < stop; ++i) {
+          pulses[i] = (i % 8 == 6) ? tapes::kOnePulse : tapes::kZeroPulse;
+        }
+      }
+    }
+    for (const Classifier classifier : classifiers()) {
+      expect_same_classes(pulses, classifier, "size " + std::to_string(size));
+    }
+  }
+}
+
+// Every pulse value on every position of a window, beside every other value,
+// is sorted into its class by every classifier, the portable one included:
+// 19..32 zero, 33..47 one, the rest out of range.
+TEST(Differential, EveryValueOnEveryPositionIsClassified) {
+  std::vector<std::uint8_t> pulses(2 * kMaskWidth);
+  tapnames::ClassifiedPulses classified;
+  for (unsigned value = 0; value < 256; ++value) {
+    for (std::size_t i = 0; i < pulses.size(); ++i) {
+      pulses[i] = static_cast<std::uint8_t>(i % 2 == 0 ? value : value + i);
+    }
+    for (const Classifier classifier : classifiers()) {
+      classified.classify(pulses, classifier);
+      for (std::size_t i = 0; i < pulses.size(); ++i) {
+        const unsigned v = pulses[i];
+        const std::size_t at = std::min(i, pulses.size() - kMaskWidth);
+        const PulseMask bit = PulseMask{1} << (i - at);
+        ASSERT_EQ((classified.ones_window(at) & bit) != 0, v >= 33 && v <= 47)
+            << v << " at " << i << ", classifier " << static_cast<int>(classifier);
+        ASSERT_EQ((classified.in_range_window(at) & bit) != 0, v >= 19 && v <= 47)
+            << v << " at " << i << ", classifier " << static_cast<int>(classifier);
+      }
+    }
+  }
+}
+
+// A lock candidate, and a second seven or eight pulses on (linked), on every
+// offset of a vector of eight words and across the vectors around it.
+TEST(Differential, LockCandidatesOnEveryOffsetOfAVectorOfWords) {
+  constexpr std::size_t kVector = 8 * kMaskWidth;
+  for (std::size_t at = 0; at < kVector + (2 * kMaskWidth); ++at) {
+    for (const std::size_t second : {0U, 7U, 8U}) {
+      tapes::TapeBuilder tape;
+      tape.pulses(tapes::kZeroPulse, kVector + at).pulses(tapes::kOnePulse);
+      if (second != 0) {
+        tape.pulses(tapes::kZeroPulse, second - 1).pulses(tapes::kOnePulse);
+      }
+      const auto pulses = tape.pulses(tapes::kZeroPulse, 2 * kVector).take();
+      for (const Classifier classifier : classifiers()) {
+        expect_same_classes(pulses, classifier,
+                            "one at " + std::to_string(at) + ", second " + std::to_string(second));
+      }
+    }
+  }
+}
+
+// Pieces of the read size and around it, and of windows and summary groups
+// and around them, through the scan core, against the model's lines.
+TEST(Differential, ScannerPiecesAtTheEdgesMatchTheModel) {
+  constexpr std::size_t kRead = std::size_t{128} * 1024;
+  tapes::TapeBuilder builder;
+  for (std::size_t part = 0; part < 6; ++part) {
+    builder.slow_pulses(kRead / 3 - (part * 977), static_cast<std::uint_fast32_t>(part))
+        .header("PART " + std::to_string(part), static_cast<std::uint8_t>(1 + (part % 2)));
+  }
+  const auto tape = builder.take();
+  const std::string expected = model::scan_output(tape, true, false);
+  EXPECT_NE(expected.find("(006): \"PART 5"), std::string::npos);
+  for (const Classifier classifier : classifiers()) {
+    for (const std::size_t piece :
+         {kRead - 1, kRead, kRead + 1, std::size_t{4095}, std::size_t{4096}, std::size_t{4097},
+          std::size_t{127}, std::size_t{129}}) {
+      tapnames::Scanner scanner({.extract_all = true}, classifier);
+      std::string text;
+      std::array<char, tapnames::kMaxResultLine> line{};
+      const auto take = [&] {
+        for (const auto& result : scanner.results()) {
+          text.append(line.data(), tapnames::format_result_line(result, scanner.options(), line));
+        }
+        scanner.clear_results();
+      };
+      for (std::size_t at = 0; at < tape.size(); at += piece) {
+        const std::span<const std::uint8_t> bytes(tape.data() + at,
+                                                  std::min(piece, tape.size() - at));
+        for (std::size_t used = 0; used < bytes.size();) {
+          used += scanner.feed(bytes.subspan(used));
+          take();
+        }
+      }
+      scanner.finish();
+      take();
+      ASSERT_EQ(text, expected) << "piece " << piece << ", classifier "
+                                << static_cast<int>(classifier);
     }
   }
 }

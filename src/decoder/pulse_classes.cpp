@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 
 // Conditional compilation only: which vector code this compiler can build.
 #if defined(__x86_64__) || defined(_M_X64)
@@ -16,6 +17,22 @@
 #endif
 #if TAPNAMES_X86_64 && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
+#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+// The C library has asked the CPU what it has before the program starts: ask
+// it, not the CPU again (each CPUID instruction traps to the hypervisor on a
+// virtual machine, tens of microseconds, which start-up would pay). Its
+// header is C, whose inline functions return _Bool; GCC knows that type in
+// C++ too, clang needs it named.
+#if defined(__clang__) && !defined(_Bool)
+#define _Bool bool             // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#define TAPNAMES_NAMED_BOOL 1  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
+#include <sys/platform/x86.h>
+#if defined(TAPNAMES_NAMED_BOOL)
+#undef _Bool
+#endif
+#define TAPNAMES_CPU_FEATURES_FROM_LIBC 1  // NOLINT(cppcoreguidelines-macro-usage)
+#endif
 // GCC and clang compile AVX2 and AVX-512 code in functions of their own,
 // taken only when the CPU has them.
 #define TAPNAMES_WIDE_VECTORS 1  // NOLINT(cppcoreguidelines-macro-usage)
@@ -38,115 +55,355 @@ constexpr bool inside(std::uint8_t value, std::uint8_t low, std::uint8_t width) 
   return static_cast<std::uint8_t>(value - low) <= width;
 }
 
-// Lock candidates for whole words, each with the word before as history
-// (see lock_candidates). Inlined into each classifier, it is compiled for the
-// same vector width.
 #if TAPNAMES_WIDE_VECTORS
-__attribute__((always_inline))
+#define TAPNAMES_INLINE \
+  __attribute__((always_inline)) inline  // NOLINT(cppcoreguidelines-macro-usage)
+#else
+#define TAPNAMES_INLINE inline  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
-inline void
-find_locks(const PulseMask* ones, std::size_t words, PulseMask* locks, PulseMask first_before = 0) {
-  for (std::size_t w = 0; w < words; ++w) {
-    locks[w] = lock_candidates(ones[w], w == 0 ? first_before : ones[w - 1]);
+
+// The one pass of the portable and SSE2 classifiers: `window(pulses, ones,
+// in_range)` classifies the 64 pulses of one window, and the lock candidates
+// and the summary are worked out from its ones while they are in registers.
+// Inlined into each classifier, it is compiled for the same vector width. The
+// AVX2 and AVX-512 classifiers do the same doubling on four or eight windows
+// at once, in the lanes of a vector (find_locks_avx2, lock_lanes).
+//
+// A lock at pulse k needs a one at k-1 and none at k or k-7..k-2 (see
+// lock_candidates). The ones at k-2..k-7 are gathered by doubling: `near`
+// holds a one at k or k-1, `four` at k..k-3, `six` at k..k-5, and `far`, six
+// shifted by two, at k-2..k-7. Each shift takes its low bits from the top of
+// the same mask of the window before, so no window is classified twice.
+// Example: a lone one at pulse 62 of window 0. There near has bits 62-63 and
+// locks bit 63 (pulse 63 the zero after the one). Window 1 has no ones; its
+// four takes bits 0-1 from window 0's near, its six bits 0-3 (and 0-1 from
+// window 0's four), its far bits 0-5: pulses 64..69 see that one two to seven
+// pulses back, pulse 70 eight back.
+template <typename Window>
+TAPNAMES_INLINE void one_pass(const std::uint8_t* pulses, std::size_t windows,
+                              const ClassArrays& out, Window window) {
+  constexpr unsigned kTop1 = kMaskWidth - 1;
+  constexpr unsigned kTop2 = kMaskWidth - 2;
+  PulseMask ones_before = 0;
+  PulseMask near_before = 0;
+  PulseMask four_before = 0;
+  PulseMask six_before = 0;
+  for (std::size_t first = 0; first < windows; first += kMaskWidth) {
+    const std::size_t count = std::min(kMaskWidth, windows - first);
+    PulseMask busy = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t w = first + i;
+      PulseMask ones = 0;
+      PulseMask in_range = 0;
+      window(pulses + (w * kMaskWidth), ones, in_range);
+      const PulseMask one_before = (ones << 1U) | (ones_before >> kTop1);
+      const PulseMask near = ones | one_before;
+      const PulseMask four = near | (near << 2U) | (near_before >> kTop2);
+      const PulseMask six = four | (four << 2U) | (four_before >> kTop2);
+      const PulseMask far = (six << 2U) | (six_before >> kTop2);
+      const PulseMask locks = one_before & ~(ones | far);
+      out.ones[w] = ones;
+      out.in_range[w] = in_range;
+      out.locks[w] = locks;
+      busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << i;
+      ones_before = ones;
+      near_before = near;
+      four_before = four;
+      six_before = six;
+    }
+    out.summary[first / kMaskWidth] = busy;
   }
 }
 
-// One window, pulse by pulse; `count` below kMaskWidth for the last, partial
-// window of a read, whose missing pulses count as neither class.
-void classify_one_window(const std::uint8_t* pulses, std::size_t count, PulseMask& ones,
-                         PulseMask& in_range) {
-  ones = 0;
-  in_range = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    ones |= PulseMask{inside(pulses[i], kOneLow, kOneWidth)} << i;
-    in_range |= PulseMask{inside(pulses[i], kZeroLow, kInRangeWidth)} << i;
+// Eight pulses, the first lowest, whatever the byte order of the machine.
+TAPNAMES_INLINE std::uint64_t load_eight(const std::uint8_t* pulses) {
+  std::uint64_t eight = 0;
+  for (unsigned i = 0; i < 8; ++i) {
+    eight |= std::uint64_t{pulses[i]} << (8 * i);
   }
+  return eight;
 }
 
-void classify_portable(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
-                       PulseMask* in_range, PulseMask* locks) {
-  for (std::size_t w = 0; w < windows; ++w) {
-    classify_one_window(pulses + (w * kMaskWidth), kMaskWidth, ones[w], in_range[w]);
-  }
-  find_locks(ones, windows, locks);
+// The top bit of each byte of `flags` gathered into bits 0..7. With m the
+// bytes' top bits moved to their bottom, the product adds m's byte i at
+// bit 8i + 56 - 7i = 56 + i; the other sums land below bit 56 or above 63.
+TAPNAMES_INLINE PulseMask gather_top_bits(std::uint64_t flags) {
+  constexpr std::uint64_t kTopBits = 0x8080808080808080ULL;
+  constexpr std::uint64_t kGather = 0x0102040810204080ULL;
+  constexpr unsigned kShift = 56;
+  return (((flags & kTopBits) >> 7U) * kGather) >> kShift;
+}
+
+// Eight pulses at a time within one 64-bit word: with v' the low seven bits of
+// a byte, v' + 128 - n has its top bit set exactly when v' >= n, and no byte
+// carries into the next (127 + 109 < 256). A pulse is a one when it is at
+// least 33, below 48 and below 128 (top bit clear). For 0x28: v' + 95 = 0x87,
+// v' + 80 = 0x78, so the top bits say >= 33 and < 48: a one.
+TAPNAMES_INLINE void classify_eight(std::uint64_t eight, PulseMask& ones, PulseMask& in_range) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr std::uint64_t kBytes = 0x0101010101010101ULL;
+  const std::uint64_t low = eight & kLow7;
+  const std::uint64_t below_128 = ~eight;
+  const std::uint64_t at_least_19 = low + (kBytes * (128 - kZeroLow));
+  const std::uint64_t at_least_33 = low + (kBytes * (128 - kOneLow));
+  const std::uint64_t below_48 = ~(low + (kBytes * (128 - kOneHigh - 1)));
+  ones = gather_top_bits(at_least_33 & below_48 & below_128);
+  in_range = gather_top_bits(at_least_19 & below_48 & below_128);
+}
+
+void classify_portable(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
+  one_pass(
+      pulses, windows, out, [](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
+        for (unsigned part = 0; part < kMaskWidth / 8; ++part) {
+          PulseMask part_ones = 0;
+          PulseMask part_in_range = 0;
+          classify_eight(load_eight(window + (std::size_t{part} * 8)), part_ones, part_in_range);
+          ones |= part_ones << (part * 8);
+          in_range |= part_in_range << (part * 8);
+        }
+      });
 }
 
 #if TAPNAMES_X86_64
 // 16 pulses a step, with the same wrap-round test: min(v - low, width) equals
-// v - low exactly when v - low <= width. For v = 0x28 and low = 33: 0x28 - 33
-// = 7 and min(7, 14) = 7, so the lane is all ones and movemask sets its bit;
-// for v = 0x10, 0x10 - 33 wraps to 0xEF, min(0xEF, 14) = 14 differs, bit clear.
-PulseMask sse2_lanes(const std::uint8_t* pulses, std::uint8_t low, std::uint8_t width) {
-  const __m128i offset = _mm_set1_epi8(static_cast<char>(low));
-  const __m128i limit = _mm_set1_epi8(static_cast<char>(width));
-  PulseMask mask = 0;
-  for (std::size_t lane = 0; lane < kMaskWidth / 16; ++lane) {
-    const __m128i value =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pulses + (lane * 16)));  // NOLINT
-    const __m128i shifted = _mm_sub_epi8(value, offset);
-    const __m128i within = _mm_cmpeq_epi8(_mm_min_epu8(shifted, limit), shifted);
-    mask |= PulseMask{static_cast<std::uint16_t>(_mm_movemask_epi8(within))} << (lane * 16);
-  }
-  return mask;
-}
-
-void classify_sse2(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
-                   PulseMask* in_range, PulseMask* locks) {
-  for (std::size_t w = 0; w < windows; ++w) {
-    const std::uint8_t* window = pulses + (w * kMaskWidth);
-    ones[w] = sse2_lanes(window, kOneLow, kOneWidth);
-    in_range[w] = sse2_lanes(window, kZeroLow, kInRangeWidth);
-  }
-  find_locks(ones, windows, locks);
+// v - low exactly when v - low <= width. For v = 0x28 and low = 19: 0x28 - 19
+// = 21 and min(21, 28) = 21, so the lane is in range; it is a one as well,
+// since min(21, 13) = 13 differs (33 - 19 = 14 is the first one). For
+// v = 0x10, 0x10 - 19 wraps to 0xFD, min(0xFD, 28) = 28 differs: out of range.
+void classify_sse2(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
+  const __m128i zero_low = _mm_set1_epi8(static_cast<char>(kZeroLow));
+  const __m128i range_width = _mm_set1_epi8(static_cast<char>(kInRangeWidth));
+  const __m128i zero_width = _mm_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
+  one_pass(
+      pulses, windows, out, [&](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
+        for (unsigned lane = 0; lane < kMaskWidth / 16; ++lane) {
+          const __m128i value =
+              _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + (lane * 16)));  // NOLINT
+          const __m128i shifted = _mm_sub_epi8(value, zero_low);
+          const __m128i within = _mm_cmpeq_epi8(_mm_min_epu8(shifted, range_width), shifted);
+          const __m128i zero = _mm_cmpeq_epi8(_mm_min_epu8(shifted, zero_width), shifted);
+          const auto in_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(within));
+          const auto zero_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(zero));
+          in_range |= PulseMask{in_bits} << (lane * 16);
+          ones |= PulseMask{static_cast<std::uint16_t>(in_bits & ~zero_bits)} << (lane * 16);
+        }
+      });
 }
 #endif
 
 #if TAPNAMES_WIDE_VECTORS
-// The same test on 32 pulses a step; each window is loaded once for both classes.
+// Shifts of the four 64-bit lanes, and their union, for find_locks_avx2.
+template <int By>
+__attribute__((target("avx2"), always_inline)) inline __m256i left(__m256i lanes) {
+  return _mm256_slli_epi64(lanes, By);
+}
+template <int By>
+__attribute__((target("avx2"), always_inline)) inline __m256i right(__m256i lanes) {
+  return _mm256_srli_epi64(lanes, By);
+}
+__attribute__((target("avx2"), always_inline)) inline __m256i either(__m256i a, __m256i b) {
+  return _mm256_or_si256(a, b);
+}
+
+// Lock candidates and the summary for four windows at a time, from the ones
+// already stored: the doubling of one_pass on the four 64-bit lanes of a
+// vector. Each lane loads the window before it as well, and works out the top
+// bits of that window's near, four and six from it alone (they depend on its
+// top eight bits only), so no lane waits for another.
+__attribute__((target("avx2"))) void find_locks_avx2(std::size_t windows, const ClassArrays& out) {
+  constexpr std::size_t kLanes = 4;
+  const __m256i top_eight = _mm256_set1_epi64x(static_cast<long long>(0xFF00000000000000ULL));
+  const __m256i nothing = _mm256_setzero_si256();
+  PulseMask busy = 0;
+  std::size_t w = 0;
+  for (; w + kLanes <= windows; w += kLanes) {
+    const __m256i ones =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out.ones + w));  // NOLINT
+    const __m256i before =
+        w == 0 ? _mm256_set_epi64x(static_cast<long long>(out.ones[2]),
+                                   static_cast<long long>(out.ones[1]),
+                                   static_cast<long long>(out.ones[0]), 0)
+               : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out.ones + w - 1));  // NOLINT
+    const __m256i near_before = either(before, left<1>(before));
+    const __m256i four_before = either(near_before, left<2>(near_before));
+    const __m256i six_before = either(four_before, left<2>(four_before));
+    const __m256i one_before = either(left<1>(ones), right<63>(before));
+    const __m256i near = either(ones, one_before);
+    const __m256i four = either(either(near, left<2>(near)), right<62>(near_before));
+    const __m256i six = either(either(four, left<2>(four)), right<62>(four_before));
+    const __m256i far = either(left<2>(six), right<62>(six_before));
+    const __m256i locks = _mm256_andnot_si256(either(ones, far), one_before);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.locks + w), locks);  // NOLINT
+    const __m256i linked =
+        _mm256_and_si256(locks, either(either(right<7>(locks), right<8>(locks)), top_eight));
+    const auto single = static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(linked, nothing))));
+    busy |= PulseMask{~single & 0xFU} << (w % kMaskWidth);
+    if ((w + kLanes) % kMaskWidth == 0) {
+      out.summary[w / kMaskWidth] = busy;
+      busy = 0;
+    }
+  }
+  for (; w < windows; ++w) {
+    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
+    out.locks[w] = locks;
+    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
+  }
+  if (windows % kMaskWidth != 0) {
+    out.summary[windows / kMaskWidth] = busy;
+  }
+}
+
+// The same test on 32 pulses a step.
 __attribute__((target("avx2"))) void classify_avx2(const std::uint8_t* pulses, std::size_t windows,
-                                                   PulseMask* ones, PulseMask* in_range,
-                                                   PulseMask* locks) {
-  const __m256i one_low = _mm256_set1_epi8(static_cast<char>(kOneLow));
-  const __m256i one_width = _mm256_set1_epi8(static_cast<char>(kOneWidth));
+                                                   const ClassArrays& out) {
   const __m256i zero_low = _mm256_set1_epi8(static_cast<char>(kZeroLow));
   const __m256i range_width = _mm256_set1_epi8(static_cast<char>(kInRangeWidth));
+  const __m256i zero_width = _mm256_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
   for (std::size_t w = 0; w < windows; ++w) {
-    PulseMask one_bits = 0;
-    PulseMask range_bits = 0;
-    for (std::size_t half = 0; half < 2; ++half) {
+    PulseMask ones = 0;
+    PulseMask in_range = 0;
+    for (unsigned half = 0; half < 2; ++half) {
       const __m256i value = _mm256_loadu_si256(
           reinterpret_cast<const __m256i*>(pulses + (w * kMaskWidth) + (half * 32)));  // NOLINT
-      const __m256i as_one = _mm256_sub_epi8(value, one_low);
-      const __m256i as_range = _mm256_sub_epi8(value, zero_low);
-      const __m256i is_one = _mm256_cmpeq_epi8(_mm256_min_epu8(as_one, one_width), as_one);
-      const __m256i is_in = _mm256_cmpeq_epi8(_mm256_min_epu8(as_range, range_width), as_range);
-      one_bits |= PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(is_one))}
-                  << (half * 32);
-      range_bits |= PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(is_in))}
-                    << (half * 32);
+      const __m256i shifted = _mm256_sub_epi8(value, zero_low);
+      const __m256i within = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, range_width), shifted);
+      const __m256i zero = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, zero_width), shifted);
+      const auto in_bits = PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(within))};
+      const auto zero_bits = PulseMask{static_cast<std::uint32_t>(_mm256_movemask_epi8(zero))};
+      in_range |= in_bits << (half * 32);
+      ones |= (in_bits & ~zero_bits) << (half * 32);
     }
-    ones[w] = one_bits;
-    in_range[w] = range_bits;
+    out.ones[w] = ones;
+    out.in_range[w] = in_range;
   }
-  find_locks(ones, windows, locks);
+  find_locks_avx2(windows, out);
+}
+
+// GCC 12 warns that the AVX-512 shift and align intrinsics read their own
+// undefined placeholder operand (GCC bug 105593, fixed in GCC 13).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// The lanes of the window before each lane's: the last of `previous`, then
+// lanes 0..6 of `lanes`.
+__attribute__((target("avx512bw"), always_inline)) inline __m512i lanes_before(__m512i lanes,
+                                                                               __m512i previous) {
+  constexpr int kLastLane = 7;
+  return _mm512_alignr_epi64(lanes, previous, kLastLane);
+}
+
+// (high << By) | (low >> (64 - By)) on every lane.
+template <unsigned By>
+__attribute__((target("avx512bw"), always_inline)) inline __m512i joined(__m512i high,
+                                                                         __m512i low) {
+  return _mm512_or_si512(_mm512_slli_epi64(high, By), _mm512_srli_epi64(low, kMaskWidth - By));
+}
+
+// Lock candidates and the summary for eight windows at a time, from the ones
+// already stored: the same doubling as one_pass, on the eight 64-bit lanes of
+// a vector, each lane taking what it needs of the window before from the lane
+// below (the lowest from the last lane of the eight before, kept here).
+struct LockLanes {
+  __m512i ones;
+  __m512i near;
+  __m512i four;
+  __m512i six;
+};
+
+constexpr std::size_t kLockLanes = 8;
+
+__attribute__((target("avx512bw"), always_inline)) inline void lock_lanes(LockLanes& before,
+                                                                          std::size_t w,
+                                                                          const ClassArrays& out) {
+  constexpr int kOr3 = 0xFE;       // a | b | c
+  constexpr int kAndNotOr = 0x10;  // a & ~(b | c)
+  // Candidates there may be linked to the next word's (linked_candidates).
+  const __m512i top_eight = _mm512_set1_epi64(static_cast<long long>(0xFF00000000000000ULL));
+  const __m512i ones = _mm512_loadu_si512(out.ones + w);
+  const __m512i one_before = joined<1>(ones, lanes_before(ones, before.ones));
+  const __m512i near = _mm512_or_si512(ones, one_before);
+  const __m512i four = _mm512_ternarylogic_epi64(
+      near, _mm512_slli_epi64(near, 2),
+      _mm512_srli_epi64(lanes_before(near, before.near), kMaskWidth - 2), kOr3);
+  const __m512i six = _mm512_ternarylogic_epi64(
+      four, _mm512_slli_epi64(four, 2),
+      _mm512_srli_epi64(lanes_before(four, before.four), kMaskWidth - 2), kOr3);
+  const __m512i far = joined<2>(six, lanes_before(six, before.six));
+  const __m512i locks = _mm512_ternarylogic_epi64(one_before, ones, far, kAndNotOr);
+  _mm512_storeu_si512(out.locks + w, locks);
+  const __m512i linked = _mm512_ternarylogic_epi64(_mm512_srli_epi64(locks, 7),
+                                                   _mm512_srli_epi64(locks, 8), top_eight, kOr3);
+  // The eight summary bits of these windows are one byte of the summary (on
+  // x86-64, bit 8k of a word lies in its byte k).
+  const auto busy = static_cast<std::uint8_t>(_mm512_test_epi64_mask(locks, linked));
+  std::memcpy(reinterpret_cast<unsigned char*>(out.summary) + (w / kLockLanes), &busy,  // NOLINT
+              sizeof busy);
+  before.ones = ones;
+  before.near = near;
+  before.four = four;
+  before.six = six;
 }
 
 // The same test on 64 pulses a step: AVX-512 compares straight into a 64-bit
-// mask, one bit a pulse, which is the window itself.
+// mask, one bit a pulse, which is the window itself. The ones are the pulses
+// in range that are not zeros, v - 19 > 13, compared under the in-range mask.
+// The lock candidates of each eight windows are found while the next eight
+// are loaded, so that the work on them hides the wait for the pulses.
 __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pulses,
-                                                         std::size_t windows, PulseMask* ones,
-                                                         PulseMask* in_range, PulseMask* locks) {
-  const __m512i one_low = _mm512_set1_epi8(static_cast<char>(kOneLow));
-  const __m512i one_width = _mm512_set1_epi8(static_cast<char>(kOneWidth));
+                                                         std::size_t windows,
+                                                         const ClassArrays& out) {
   const __m512i zero_low = _mm512_set1_epi8(static_cast<char>(kZeroLow));
   const __m512i range_width = _mm512_set1_epi8(static_cast<char>(kInRangeWidth));
-  for (std::size_t w = 0; w < windows; ++w) {
-    const __m512i value = _mm512_loadu_si512(pulses + (w * kMaskWidth));
-    ones[w] = _mm512_cmple_epu8_mask(_mm512_sub_epi8(value, one_low), one_width);
-    in_range[w] = _mm512_cmple_epu8_mask(_mm512_sub_epi8(value, zero_low), range_width);
+  const __m512i zero_width = _mm512_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
+  const auto classify = [&](std::size_t w) __attribute__((target("avx512bw"), always_inline)) {
+    const __m512i shifted =
+        _mm512_sub_epi8(_mm512_loadu_si512(pulses + (w * kMaskWidth)), zero_low);
+    const __mmask64 within = _mm512_cmple_epu8_mask(shifted, range_width);
+    out.in_range[w] = within;
+    out.ones[w] = _mm512_mask_cmpgt_epu8_mask(within, shifted, zero_width);
+  };
+  LockLanes before{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
+                   _mm512_setzero_si512()};
+  // The locks lag this many windows behind, so that the ones they load have
+  // been written to the cache, not still waiting to be stored.
+  constexpr std::size_t kLag = 4 * kLockLanes;
+  std::size_t w = 0;
+  std::size_t locked = 0;
+  for (; w + kLockLanes <= windows; w += kLockLanes) {
+    for (std::size_t i = 0; i < kLockLanes; ++i) {
+      classify(w + i);
+    }
+    if (w >= kLag) {
+      lock_lanes(before, locked, out);
+      locked += kLockLanes;
+    }
   }
-  find_locks(ones, windows, locks);
+  for (std::size_t rest = w; rest < windows; ++rest) {
+    classify(rest);
+  }
+  for (; locked < w; locked += kLockLanes) {
+    lock_lanes(before, locked, out);
+  }
+  // The windows past the last multiple of eight go through the scalar formula;
+  // their summary bits join those of the whole bytes before them.
+  PulseMask busy = w % kMaskWidth == 0 ? 0 : out.summary[w / kMaskWidth];
+  busy &= (PulseMask{1} << (w % kMaskWidth)) - 1;
+  for (; w < windows; ++w) {
+    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
+    out.locks[w] = locks;
+    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
+  }
+  if (windows % kMaskWidth != 0) {
+    out.summary[windows / kMaskWidth] = busy;
+  }
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 #if defined(__wasm_simd128__)
@@ -155,27 +412,23 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
 // low = 33: 0x28 - 33 = 7 <= 14, the lane is all ones and bitmask sets its
 // bit; for v = 0x10, 0x10 - 33 wraps to 0xEF > 14, bit clear. Each 16-pulse
 // vector is loaded once for both classes.
-void classify_wasm_simd128(const std::uint8_t* pulses, std::size_t windows, PulseMask* ones,
-                           PulseMask* in_range, PulseMask* locks) {
+void classify_wasm_simd128(const std::uint8_t* pulses, std::size_t windows,
+                           const ClassArrays& out) {
   constexpr std::size_t kLanes = 16;
   const v128_t one_low = wasm_u8x16_splat(kOneLow);
   const v128_t one_width = wasm_u8x16_splat(kOneWidth);
   const v128_t zero_low = wasm_u8x16_splat(kZeroLow);
   const v128_t range_width = wasm_u8x16_splat(kInRangeWidth);
-  for (std::size_t w = 0; w < windows; ++w) {
-    PulseMask one_bits = 0;
-    PulseMask range_bits = 0;
-    for (std::size_t part = 0; part < kMaskWidth / kLanes; ++part) {
-      const v128_t value = wasm_v128_load(pulses + (w * kMaskWidth) + (part * kLanes));
-      const v128_t is_one = wasm_u8x16_le(wasm_i8x16_sub(value, one_low), one_width);
-      const v128_t is_in = wasm_u8x16_le(wasm_i8x16_sub(value, zero_low), range_width);
-      one_bits |= PulseMask{wasm_i8x16_bitmask(is_one)} << (part * kLanes);
-      range_bits |= PulseMask{wasm_i8x16_bitmask(is_in)} << (part * kLanes);
-    }
-    ones[w] = one_bits;
-    in_range[w] = range_bits;
-  }
-  find_locks(ones, windows, locks);
+  one_pass(pulses, windows, out,
+           [&](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
+             for (std::size_t part = 0; part < kMaskWidth / kLanes; ++part) {
+               const v128_t value = wasm_v128_load(window + (part * kLanes));
+               const v128_t is_one = wasm_u8x16_le(wasm_i8x16_sub(value, one_low), one_width);
+               const v128_t is_in = wasm_u8x16_le(wasm_i8x16_sub(value, zero_low), range_width);
+               ones |= PulseMask{wasm_i8x16_bitmask(is_one)} << (part * kLanes);
+               in_range |= PulseMask{wasm_i8x16_bitmask(is_in)} << (part * kLanes);
+             }
+           });
 }
 #endif
 
@@ -187,7 +440,12 @@ bool classifier_available(Classifier classifier) noexcept {
       return true;
     case Classifier::Sse2:
       return TAPNAMES_X86_64 != 0;  // every x86-64 CPU has SSE2
-#if TAPNAMES_WIDE_VECTORS
+#if TAPNAMES_WIDE_VECTORS && defined(TAPNAMES_CPU_FEATURES_FROM_LIBC)
+    case Classifier::Avx2:
+      return CPU_FEATURE_ACTIVE(AVX2);
+    case Classifier::Avx512:
+      return CPU_FEATURE_ACTIVE(AVX512BW);
+#elif TAPNAMES_WIDE_VECTORS
     case Classifier::Avx2:
       return __builtin_cpu_supports("avx2") != 0;
     case Classifier::Avx512:
@@ -222,28 +480,28 @@ Classifier best_classifier() noexcept {
 }
 
 void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
-                      PulseMask* ones, PulseMask* in_range, PulseMask* locks) noexcept {
+                      const ClassArrays& out) noexcept {
   switch (classifier) {
 #if TAPNAMES_WIDE_VECTORS
     case Classifier::Avx512:
-      classify_avx512(pulses, windows, ones, in_range, locks);
+      classify_avx512(pulses, windows, out);
       return;
     case Classifier::Avx2:
-      classify_avx2(pulses, windows, ones, in_range, locks);
+      classify_avx2(pulses, windows, out);
       return;
 #endif
 #if TAPNAMES_X86_64
     case Classifier::Sse2:
-      classify_sse2(pulses, windows, ones, in_range, locks);
+      classify_sse2(pulses, windows, out);
       return;
 #endif
 #if defined(__wasm_simd128__)
     case Classifier::WasmSimd128:
-      classify_wasm_simd128(pulses, windows, ones, in_range, locks);
+      classify_wasm_simd128(pulses, windows, out);
       return;
 #endif
     default:
-      classify_portable(pulses, windows, ones, in_range, locks);
+      classify_portable(pulses, windows, out);
       return;
   }
 }
@@ -256,34 +514,29 @@ void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
   }
   pulses_ = pulses;
   const std::size_t whole = pulses.size() / kMaskWidth;
-  classify_windows(classifier, pulses.data(), whole, ones_.data(), in_range_.data(), locks_.data());
-  classify_one_window(pulses.data() + (whole * kMaskWidth), pulses.size() % kMaskWidth,
-                      ones_[whole], in_range_[whole]);
-  find_locks(ones_.data() + whole, 1, locks_.data() + whole, whole == 0 ? 0 : ones_[whole - 1]);
-  lock_summary_.fill(0);
-  for (std::size_t first = 0; first <= whole; first += kMaskWidth) {
-    const std::size_t count = std::min(kMaskWidth, whole + 1 - first);
-    PulseMask busy = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      busy |= PulseMask{locks_[first + i] != 0} << i;
-    }
-    lock_summary_[first / kMaskWidth] = busy;
+  classify_windows(classifier, pulses.data(), whole,
+                   {ones_.data(), in_range_.data(), locks_.data(), lock_summary_.data()});
+  // The last, partial window (its missing pulses count as neither class), or
+  // an empty one: the spare word that windows may read past the end.
+  const std::size_t rest = pulses.size() % kMaskWidth;
+  const std::uint8_t* tail = pulses.data() + (whole * kMaskWidth);
+  PulseMask ones = 0;
+  PulseMask in_range = 0;
+  for (std::size_t i = 0; i < rest; ++i) {
+    ones |= PulseMask{inside(tail[i], kOneLow, kOneWidth)} << i;
+    in_range |= PulseMask{inside(tail[i], kZeroLow, kInRangeWidth)} << i;
   }
-}
-
-std::size_t ClassifiedPulses::next_lock_word(std::size_t word) const noexcept {
-  std::size_t group = word / kMaskWidth;
-  if (group >= lock_summary_.size()) {
-    return kWords;
-  }
-  PulseMask busy = lock_summary_[group] & (~PulseMask{0} << (word % kMaskWidth));
-  while (busy == 0) {
-    if (++group == lock_summary_.size()) {
-      return kWords;
-    }
-    busy = lock_summary_[group];
-  }
-  return (group * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(busy));
+  ones_[whole] = ones;
+  in_range_[whole] = in_range;
+  locks_[whole] = lock_candidates(ones, whole == 0 ? 0 : ones_[whole - 1]);
+  locks_[whole + 1] = 0;
+  const std::size_t group = whole / kMaskWidth;
+  const PulseMask below = (PulseMask{1} << (whole % kMaskWidth)) - 1;
+  const PulseMask earlier = whole % kMaskWidth == 0 ? 0 : lock_summary_[group] & below;
+  // The last word has no word after it with candidates.
+  const PulseMask linked = linked_candidates(locks_[whole], 0);
+  lock_summary_[group] = earlier | (PulseMask{linked != 0} << (whole % kMaskWidth));
+  summary_words_ = group + 1;
 }
 
 }  // namespace tapnames

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Pulse classes, and the classification of one read of the image into bit
+// Pulse classes, and the classification of one piece of the image into bit
 // arrays (bit i of word w stands for pulse 64w+i): the pulses that are one
 // bits, the pulses that are in range at all, and the pulses after which the
 // search would lock on. The decoder's bit-parallel kernels read 64-pulse
@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,8 +43,24 @@ constexpr PulseMask lock_candidates(PulseMask ones, PulseMask ones_before) {
   return ~ones & earlier(1) & ~one_before;
 }
 
-// The most pulses one read of the image can bring: all are classified at once.
-inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{128} * 1024;
+// The candidates of a lock word that can matter beyond the byte after them:
+// those with another candidate seven or eight pulses on. Only such a one can
+// be followed by 0x02 (pulses k+1..k+8 reading 0000_0010 make k+8 a
+// candidate too), and only such a one can hide a later candidate inside its
+// byte (candidates lie at least seven pulses apart). `next` is the lock word
+// after, of which bits 0 and 1 count; all ones when it is not known.
+constexpr PulseMask linked_candidates(PulseMask locks, PulseMask next) {
+  constexpr unsigned kSeven = 7;
+  constexpr unsigned kEight = 8;
+  return locks & ((locks >> kSeven) | (locks >> kEight) | (next << (kMaskWidth - kSeven)) |
+                  (next << (kMaskWidth - kEight)));
+}
+
+// The most pulses classified at once. The scan reads more than this and
+// classifies each read in pieces of this size, so that the bit arrays (2 KiB
+// each) and the pulses they describe stay in the first-level cache while the
+// decoder walks them.
+inline constexpr std::size_t kMaxClassifiedPulses = std::size_t{16} * 1024;
 
 // The ways of classifying whole windows. Portable runs everywhere; the others
 // only where `classifier_available` says so. All give the same bits.
@@ -68,13 +85,23 @@ inline constexpr Classifier kClassifiers[] = {
 // The fastest available on this CPU; the scan asks once.
 [[nodiscard]] Classifier best_classifier() noexcept;
 
-// Fills ones[w], in_range[w] and locks[w] (see lock_word) for the `windows`
-// whole windows at `pulses`.
-void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
-                      PulseMask* ones, PulseMask* in_range, PulseMask* locks) noexcept;
+// Where one pass over whole windows writes: ones[w], in_range[w] and locks[w]
+// (see lock_word) for each window w, and bit w % 64 of summary[w / 64], set
+// when linked_candidates(locks[w], ~0) is not zero (the next word is not
+// looked at). Pulses before the first window count as zeros.
+struct ClassArrays {
+  PulseMask* ones;
+  PulseMask* in_range;
+  PulseMask* locks;
+  PulseMask* summary;
+};
 
-// The pulses of one read and their bit arrays. Big (48 KiB of arrays): the
-// scan keeps one for the whole run.
+// Classifies the `windows` whole windows at `pulses` in one pass.
+void classify_windows(Classifier classifier, const std::uint8_t* pulses, std::size_t windows,
+                      const ClassArrays& out) noexcept;
+
+// The pulses of one piece and their bit arrays (6 KiB): the scan keeps one
+// for the whole run.
 class ClassifiedPulses {
  public:
   // Classifies `pulses` (at most kMaxClassifiedPulses; the span must outlive
@@ -91,17 +118,70 @@ class ClassifiedPulses {
   }
   // Bit i of word w is set when the one bits of pulses 64w+i-7 .. 64w+i read
   // 0000_0010: the search, its register holding those pulses, locks on after
-  // pulse 64w+i. Pulses before this read count as zeros, so bits 0..6 of word
-  // 0 are not to be trusted.
+  // pulse 64w+i. Pulses before this piece count as zeros, so bits 0..6 of
+  // word 0 are not to be trusted.
   [[nodiscard]] PulseMask lock_word(std::size_t word) const noexcept { return locks_[word]; }
-  // The first word at or after `word` that holds a lock candidate, or a word
-  // past the end of the read. Long stretches without candidates (pauses,
-  // slow-loader pulses) are crossed 64 words at a step.
-  [[nodiscard]] std::size_t next_lock_word(std::size_t word) const noexcept;
+  // How far pilot bytes (0x02, every pulse in range) go from `at` on, in
+  // whole windows, while a whole window is left before pulse `end`: the
+  // pulses of those windows. Each word is compared once with the pilot
+  // pattern in its own alignment, so a long pilot costs two words a window.
+  [[nodiscard]] std::size_t pilot_windows(std::size_t at, std::size_t end) const noexcept {
+    // A pilot byte 0x02 starting at `at` has its one on its seventh pulse:
+    // in every byte of a word, the bit (at + 6) % 8.
+    constexpr PulseMask kEveryByte = 0x0101010101010101ULL;
+    constexpr unsigned kBitsPerByte = 8;
+    constexpr unsigned kOneAt = 6;
+    const auto shift = static_cast<unsigned>(at % kMaskWidth);
+    const PulseMask expected = kEveryByte << ((at + kOneAt) % kBitsPerByte);
+    const auto mismatch = [&](std::size_t word) {
+      return (ones_[word] ^ expected) | ~in_range_[word];
+    };
+    std::size_t word = at / kMaskWidth;
+    std::size_t covered = 0;
+    PulseMask current = mismatch(word);
+    while (end - (at + covered) >= kMaskWidth) {
+      const PulseMask next = mismatch(word + 1);
+      const PulseMask both =
+          shift == 0 ? current : (current >> shift) | (next << (kMaskWidth - shift));
+      if (both != 0) {
+        break;
+      }
+      covered += kMaskWidth;
+      ++word;
+      current = next;
+    }
+    return covered;
+  }
+
+  // The linked candidates (see linked_candidates) of a word; it needs the
+  // word after, so not for the last.
+  [[nodiscard]] PulseMask linked_word(std::size_t word) const noexcept {
+    return linked_candidates(locks_[word], locks_[word + 1]);
+  }
+  // The first word at or after `word` that may hold a linked candidate, or a
+  // word past the end of the piece. Long stretches without them (pauses,
+  // slow-loader pulses, data whose candidates are all single) are crossed 64
+  // words at a step.
+  [[nodiscard]] std::size_t next_linked_word(std::size_t word) const noexcept {
+    std::size_t group = word / kMaskWidth;
+    if (group >= summary_words_) {
+      return kWords;
+    }
+    PulseMask busy = lock_summary_[group] & (~PulseMask{0} << (word % kMaskWidth));
+    while (busy == 0) {
+      if (++group == summary_words_) {
+        return kWords;
+      }
+      busy = lock_summary_[group];
+    }
+    return (group * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(busy));
+  }
 
  private:
-  // One spare word so that a window ending in the last word can read one past.
-  static constexpr std::size_t kWords = kMaxClassifiedPulses / kMaskWidth + 1;
+  // Spare words: a window ending in the last word reads one past it, and so
+  // does linked_word.
+  static constexpr std::size_t kWords = kMaxClassifiedPulses / kMaskWidth + 2;
+  static constexpr std::size_t kSummaryWords = (kWords + kMaskWidth - 1) / kMaskWidth;
   using Bits = std::array<PulseMask, kWords>;
 
   // Bits at..at+63 of the array: the top of word w shifted down, the bottom of
@@ -120,8 +200,10 @@ class ClassifiedPulses {
   Bits ones_{};
   Bits in_range_{};
   Bits locks_{};
-  // Bit i of word v: locks_[64v+i] is not zero.
-  std::array<PulseMask, (kWords / kMaskWidth) + 1> lock_summary_{};
+  // Bit i of word v: locks_[64v+i] may hold a linked candidate. Only the
+  // first summary_words_ are of this piece.
+  std::array<PulseMask, kSummaryWords> lock_summary_{};
+  std::size_t summary_words_ = 0;
 };
 
 }  // namespace tapnames

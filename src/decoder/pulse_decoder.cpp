@@ -4,6 +4,7 @@
 // outcome is known, and hand everything else to the same per-pulse step.
 #include "decoder/pulse_decoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <limits>
@@ -94,6 +95,35 @@ inline void end_pilot(PulseDecoder::Fields& f) {
   }
 }
 
+// What examining a completed header byte does to the block.
+enum class Examined { Go, Abandoned, Found };
+
+// Examines the header byte just completed (bit_count is 0): the sync bytes,
+// the block type, the name bytes, and the end of the header.
+inline Examined examine(PulseDecoder::Fields& f, TapeName& name, std::uint8_t& block_type) {
+  const std::int32_t position = f.byte_count;
+  const std::uint8_t value = f.shift_register;
+  if (position >= 1 && position <= kSyncLength && value != kSyncLength + 1 - position) {
+    f.state = State::Searching;
+    return Examined::Abandoned;
+  }
+  if (position == kBlockTypePosition) {
+    if (value != 1 && value != 2) {
+      f.state = State::Searching;
+      return Examined::Abandoned;
+    }
+    block_type = value;
+  }
+  if (position >= kFirstNamePosition && position <= kLastNamePosition) {
+    name[static_cast<std::size_t>(position - kFirstNamePosition)] = value;
+  }
+  if (position == kLastNamePosition) {
+    f.state = State::Searching;
+    return Examined::Found;
+  }
+  return Examined::Go;
+}
+
 // One pulse through the machine: the reference, and the bulk path's way
 // through everything its kernels do not cover. `block_type` takes the block
 // type of a header once it has been accepted at its position.
@@ -121,25 +151,9 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name,
       // A completed byte is examined on the pulse after its last bit, and the
       // pulses that end the block are consumed without being shifted in.
       if (f.bit_count == 0) {
-        const std::int32_t position = f.byte_count;
-        const std::uint8_t value = f.shift_register;
-        if (position >= 1 && position <= kSyncLength && value != kSyncLength + 1 - position) {
-          f.state = State::Searching;
-          return 0;
-        }
-        if (position == kBlockTypePosition) {
-          if (value != 1 && value != 2) {
-            f.state = State::Searching;
-            return 0;
-          }
-          block_type = value;
-        }
-        if (position >= kFirstNamePosition && position <= kLastNamePosition) {
-          name[static_cast<std::size_t>(position - kFirstNamePosition)] = value;
-        }
-        if (position == kLastNamePosition) {
-          f.state = State::Searching;
-          return 1;
+        const Examined examined = examine(f, name, block_type);
+        if (examined != Examined::Go) {
+          return examined == Examined::Found ? 1 : 0;
         }
       }
       shift_in_block(f, pulse_class);
@@ -191,13 +205,41 @@ std::size_t search_window(PulseDecoder::Fields& f, PulseMask ones) {
   return static_cast<std::size_t>(std::countr_zero(locks)) + 1;
 }
 
-// The pilot kernel, on a byte boundary. A pilot byte 0x02 sent most
-// significant bit first is six zeros, a one, a zero: in window order a one at
-// bit 6 of every eight, which is kPilotOnes. `mismatch` marks each pulse that
-// differs from that pattern or is out of range, so its lowest bit, divided by
-// eight, is the number of whole pilot bytes at the start of the window. The
-// byte after them, if it starts in the window, is not a pilot byte and is
-// settled here too: it ends the pilot (into Header or back to Searching), or
+// Shifts the byte of pulses at..at+7 into the block, whose ones and in-range
+// bits are `byte_ones` and `byte_in_range` (pulse at lowest), from a byte
+// boundary. Returns the pulses used: all eight, or up to and including the
+// first out-of-range one, which breaks the block: the state is then
+// Searching, the register holds the pulses up to it (the last as a zero) and
+// bit_count those before it. (Eight are used too when the eighth breaks.)
+// Example: in range 0b0000_0011 after ones O Z: broken = 2, the register
+// shifts three places and takes 1, 0, 0.
+inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMask byte_in_range) {
+  constexpr PulseMask kByteMask = 0xFF;
+  const std::uint8_t reversed = kReversedBits[static_cast<std::size_t>(byte_ones & kByteMask)];
+  if ((byte_in_range & kByteMask) == kByteMask) {
+    f.shift_register = reversed;
+    f.byte_count = saturating_add(f.byte_count, 1);
+    return kBitsPerByte;
+  }
+  // At most seven: the byte is not all in range.
+  const unsigned broken =
+      std::min(static_cast<unsigned>(std::countr_one(byte_in_range)), kBitsPerByte - 1);
+  const unsigned shifted = broken + 1;
+  f.shift_register = static_cast<std::uint8_t>((unsigned{f.shift_register} << shifted) |
+                                               (unsigned{reversed} >> (kBitsPerByte - shifted)));
+  f.bit_count = static_cast<std::uint8_t>(broken);
+  f.state = State::Searching;
+  return shifted;
+}
+
+// The pilot kernel, on a byte boundary, window after window while whole
+// windows are left. A pilot byte 0x02 sent most significant bit first is six
+// zeros, a one, a zero: in window order a one at bit 6 of every eight, which
+// is kPilotOnes. `mismatch` marks each pulse that differs from that pattern
+// or is out of range; windows without one are eight pilot bytes each. In the
+// first window with one, its lowest bit, divided by eight, is the number of
+// whole pilot bytes at its start. The byte after them is not a pilot byte
+// and is settled here too: it ends the pilot (into Header or back to Searching), or
 // an out-of-range pulse in it breaks the block.
 //
 // Worked example: two pilot bytes, then 0x09 (pulses Z Z Z Z O Z Z O), the
@@ -208,55 +250,140 @@ std::size_t search_window(PulseDecoder::Fields& f, PulseMask ones) {
 // give 0x09, the register it leaves per pulse. byte_count += 1 and the pilot
 // ends, into Header when the count reached 960. 24 pulses are consumed.
 //
-// Returns the number of pulses consumed (at least one).
-std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_range) {
-  assert(f.state == State::Pilot && f.bit_count == 0);
+// Returns the number of pulses consumed (at least one): whole windows of
+// pilot bytes only when the piece has no whole window left after them.
+std::size_t pilot_window(PulseDecoder::Fields& f, const ClassifiedPulses& pulses, std::size_t at,
+                         std::size_t end) {
+  assert(f.state == State::Pilot && f.bit_count == 0 && end - at >= kMaskWidth);
   constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;
-  constexpr PulseMask kByteMask = 0xFF;
-  const PulseMask mismatch = (ones ^ kPilotOnes) | ~in_range;
-  // Eight when all 64 pulses are pilot bytes.
+  // Whole whole_run of pilot bytes, as long as they last, then the window with
+  // a mismatch if one is left.
+  const std::size_t whole_run = pulses.pilot_windows(at, end);
+  PulseMask ones = 0;
+  PulseMask in_range = 0;
+  PulseMask mismatch = 0;
+  if (end - (at + whole_run) >= kMaskWidth) {
+    ones = pulses.ones_window(at + whole_run);
+    in_range = pulses.in_range_window(at + whole_run);
+    mismatch = (ones ^ kPilotOnes) | ~in_range;
+  }
+  // Eight for each window of pilot bytes, and then those at the start of
+  // the window with a mismatch, if one was reached.
   const auto good_bytes = static_cast<unsigned>(std::countr_zero(mismatch)) / kBitsPerByte;
-  const unsigned good_pulses = good_bytes * kBitsPerByte;
-  if (good_bytes != 0) {
+  const unsigned good_pulses = mismatch == 0 ? 0 : good_bytes * kBitsPerByte;
+  const std::size_t pilot_pulses = whole_run + good_pulses;
+  if (pilot_pulses != 0) {
     f.shift_register = kPilotByte;
-    f.byte_count = saturating_add(f.byte_count, static_cast<std::int32_t>(good_bytes));
+    f.byte_count =
+        saturating_add(f.byte_count, static_cast<std::int32_t>(pilot_pulses / kBitsPerByte));
   }
-  if (good_pulses == kMaskWidth) {
-    return kMaskWidth;
+  if (mismatch == 0) {
+    return whole_run;
   }
-  // Pulse t of the next byte has its bit at register position 7 - t once the
-  // byte is complete.
-  const auto byte_ones = static_cast<std::uint8_t>((ones >> good_pulses) & kByteMask);
-  const auto byte_in_range = static_cast<std::uint8_t>((in_range >> good_pulses) & kByteMask);
-  if (byte_in_range == kByteMask) {
-    f.shift_register = kReversedBits[byte_ones];
-    f.byte_count = saturating_add(f.byte_count, 1);
+  // The byte after the pilot bytes: it ends the pilot unless a pulse of it
+  // is out of range, which breaks the block.
+  const unsigned used = shift_byte(f, ones >> good_pulses, in_range >> good_pulses);
+  if (f.state == State::Pilot) {
     end_pilot(f);
-    return good_pulses + kBitsPerByte;
   }
-  // Pulse `broken` is out of range: pulses 0..broken are shifted in (the last
-  // as a zero), only those before it are counted as bits. Example: broken = 2
-  // after ones O Z: the register shifts three places and takes 1, 0, 0.
-  const auto broken = static_cast<unsigned>(std::countr_one(byte_in_range));
-  const unsigned shifted = broken + 1;
-  f.shift_register =
-      static_cast<std::uint8_t>((unsigned{f.shift_register} << shifted) |
-                                (unsigned{kReversedBits[byte_ones]} >> (kBitsPerByte - shifted)));
-  f.bit_count = static_cast<std::uint8_t>(broken);
-  f.state = State::Searching;
-  return good_pulses + shifted;
+  return pilot_pulses + used;
 }
 
-// The candidate walk: the search over a whole read at once, when the
+// The header kernel, on a byte boundary: up to eight whole bytes of the
+// window, each examined on the pulse after it as per pulse (the step's own
+// `examine`), each shifted in at once. Returns the pulses consumed and
+// whether a name was completed.
+BulkResult header_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_range,
+                         TapeName& name, std::uint8_t& block_type) {
+  assert(f.state == State::Header && f.bit_count == 0);
+  for (unsigned first = 0; first < kMaskWidth; first += kBitsPerByte) {
+    const Examined examined = examine(f, name, block_type);
+    if (examined != Examined::Go) {
+      return {first + 1, examined == Examined::Found};  // the pulse examined on is consumed
+    }
+    const unsigned used = shift_byte(f, ones >> first, in_range >> first);
+    if (f.state != State::Header) {
+      return {first + used, false};
+    }
+  }
+  return {kMaskWidth, false};
+}
+
+// What a lock after pulse `lock` comes to, settled from the bit arrays as the
+// machine would: the byte after it (pulses lock+1..lock+8) is 0x02 and the
+// lock stands (the pilot may be real), or it dies, in Pilot, on a byte that
+// is not 0x02 (byte_count 2) or on an out-of-range pulse (bit_count the bits
+// before it). `resume` is the first pulse the search sees again. Needs a
+// whole window after the lock.
+struct SettledLock {
+  bool stands;
+  std::size_t resume;
+};
+
+inline SettledLock settle_lock(PulseDecoder::Fields& f, const ClassifiedPulses& pulses,
+                               std::size_t lock) {
+  constexpr PulseMask kPilotByteOnes = 0x40;  // 0x02 in window order
+  constexpr PulseMask kByteMask = 0xFF;
+  f.bit_count = 0;
+  f.byte_count = 1;
+  const PulseMask byte_in_range = pulses.in_range_window(lock + 1) & kByteMask;
+  if (byte_in_range != kByteMask) {
+    // Pulse lock+1+j is out of range: j bits were counted, then the block broke.
+    const auto j = static_cast<unsigned>(std::countr_one(byte_in_range));
+    f.bit_count = static_cast<std::uint8_t>(j);
+    return {false, lock + 2 + j};
+  }
+  if ((pulses.ones_window(lock + 1) & kByteMask) == kPilotByteOnes) {
+    return {true, lock + 1};
+  }
+  f.byte_count = 2;  // a non-pilot byte after one pilot byte: too short
+  return {false, lock + 1 + kBitsPerByte};
+}
+
+// The last lock candidate at or after `from` and before `to`, or `to` if none.
+// Stretches without candidates are crossed eight words at a step.
+std::size_t last_candidate(const ClassifiedPulses& pulses, std::size_t from, std::size_t to) {
+  constexpr std::size_t kStep = 8;
+  std::size_t word = to / kMaskWidth;
+  while (word >= (from / kMaskWidth) + kStep) {
+    PulseMask any = 0;
+    for (std::size_t i = 1; i <= kStep; ++i) {
+      any |= pulses.lock_word(word - i);
+    }
+    if (any != 0) {
+      break;
+    }
+    word -= kStep;
+  }
+  while (word-- > from / kMaskWidth) {
+    PulseMask candidates = pulses.lock_word(word);
+    if (word == from / kMaskWidth) {
+      candidates &= ~PulseMask{0} << (from % kMaskWidth);
+    }
+    if (candidates != 0) {
+      return (word * kMaskWidth) + kMaskWidth - 1 -
+             static_cast<std::size_t>(std::countl_zero(candidates));
+    }
+  }
+  return to;
+}
+
+// The candidate walk: the search over a whole piece at once, when the
 // register holds the one bits of the last eight pulses (it does unless a
 // header ended within them, consuming a pulse without shifting it in). Then
-// the search locks on exactly at the read's lock candidates, so the walk goes
+// the search locks on exactly at the piece's lock candidates, so the walk goes
 // from candidate to candidate. Most are false locks that die within nine
 // pulses: the byte after the lock is not 0x02, or holds an out-of-range
-// pulse. Such a lock is settled from the bit arrays, without touching the
-// pulses again; while it lasts the machine is in the pilot and later
-// candidates inside it do not count. A lock followed by a pilot byte may
-// start a real pilot and is handed to the pilot kernel.
+// pulse; while such a lock lasts the machine is in the pilot and later
+// candidates inside its byte do not count. A lock followed by a pilot byte
+// may start a real pilot and is handed to the pilot kernel.
+//
+// Only linked candidates (linked_candidates: another candidate seven or eight
+// pulses on) can stand or hide another, so the walk visits those alone, up to
+// the last window and a byte of the piece. Of the single ones passed over
+// only the last matters, for the fields a dead lock leaves, and only if no
+// linked one's byte hides it. The last window and a byte, where a lock is
+// handed over as it stands, take every candidate.
 //
 // Worked example: candidates at pulses 100 and 107, then 300. At 100 the
 // next eight pulses (101..108) are in range and read Z Z Z Z Z O Z Z, 0x04: a
@@ -267,75 +394,96 @@ std::size_t pilot_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_r
 // 301. Per pulse: lock after 100; eight pulses of pilot, the register
 // reading 0x02 after 107 without effect; 0x04 ends the pilot (count 2 < 960);
 // searching from 109, lock after 300. (A candidate can fall inside a dead
-// lock's byte only seven pulses after it: any nearer, the one before the
-// first lock would lie among the six pulses that must be zeros.)
+// lock's byte only seven pulses after it, or eight when that pulse breaks the
+// byte: any nearer, the one before the first lock would lie among the six
+// pulses that must be zeros.) 100 is linked to 107, and 300 to 308, the next
+// byte's lock; were 107 alone, after a byte of zeros, the walk would settle
+// it after passing it over, for the fields it leaves.
 //
 // Returns the index where the walk stopped: `end`, or just after a lock that
 // stands (the state is then Pilot).
 std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pulses, std::size_t at,
                             std::size_t end) {
   assert(f.state == State::Searching && end - at >= kMaskWidth);
-  constexpr PulseMask kPilotByteOnes = 0x40;  // 0x02 in window order
-  constexpr PulseMask kByteMask = 0xFF;
+  const auto stand = [&f](std::size_t lock) {
+    f.shift_register = kPilotByte;
+    f.state = State::Pilot;
+    return lock + 1;
+  };
   std::size_t resume = at;  // the first pulse the search sees again
+  // Locks before this word have a whole window after their byte.
+  const std::size_t tail_word = (end - kBitsPerByte - kMaskWidth) / kMaskWidth;
   std::size_t word = at / kMaskWidth;
-  PulseMask candidates = pulses.lock_word(word) & (~PulseMask{0} << (at % kMaskWidth));
+  if (word < tail_word) {
+    PulseMask linked = pulses.linked_word(word) & (~PulseMask{0} << (at % kMaskWidth));
+    for (;;) {
+      if (linked == 0) {
+        word = pulses.next_linked_word(word + 1);
+        if (word >= tail_word) {
+          break;
+        }
+        linked = pulses.linked_word(word);
+        continue;
+      }
+      const std::size_t lock =
+          (word * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(linked));
+      linked &= linked - 1;
+      if (lock < resume) {
+        continue;  // inside the byte of a dead lock
+      }
+      const SettledLock settled = settle_lock(f, pulses, lock);
+      if (settled.stands) {
+        return stand(lock);
+      }
+      resume = settled.resume;
+    }
+    const std::size_t tail = tail_word * kMaskWidth;
+    const std::size_t last = last_candidate(pulses, at, tail);
+    if (last != tail && last >= resume) {
+      resume = settle_lock(f, pulses, last).resume;  // a single candidate: it dies
+    }
+    word = tail_word;
+  }
   const std::size_t last_word = (end - 1) / kMaskWidth;
-  for (;;) {
-    if (candidates == 0) {
-      word = pulses.next_lock_word(word + 1);
-      if (word > last_word) {
+  for (; word <= last_word; ++word) {
+    PulseMask candidates = pulses.lock_word(word);
+    while (candidates != 0) {
+      const std::size_t lock =
+          (word * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(candidates));
+      candidates &= candidates - 1;
+      if (lock < resume || lock < at) {
+        continue;
+      }
+      if (lock >= end) {
         break;
       }
-      candidates = pulses.lock_word(word);
+      if (end - lock <= kBitsPerByte + kMaskWidth) {
+        // Near the end of the piece the pilot kernel has no whole window; the
+        // lock is handed over as it stands.
+        f.bit_count = 0;
+        f.byte_count = 1;
+        return stand(lock);
+      }
+      const SettledLock settled = settle_lock(f, pulses, lock);
+      if (settled.stands) {
+        return stand(lock);
+      }
+      resume = settled.resume;
     }
-    const std::size_t lock =
-        (word * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(candidates));
-    candidates &= candidates - 1;
-    if (lock >= end) {
-      break;
-    }
-    if (lock < resume) {
-      continue;  // inside the byte of a dead lock
-    }
-    f.bit_count = 0;
-    f.byte_count = 1;
-    if (end - lock <= kBitsPerByte + kMaskWidth) {
-      // Near the end of the read the pilot kernel has no whole window; the
-      // lock is handed over as it stands.
-      f.shift_register = kPilotByte;
-      f.state = State::Pilot;
-      return lock + 1;
-    }
-    const PulseMask byte_ones = pulses.ones_window(lock + 1) & kByteMask;
-    const PulseMask byte_in_range = pulses.in_range_window(lock + 1) & kByteMask;
-    if (byte_in_range != kByteMask) {
-      // Pulse lock+1+j is out of range: j bits were counted, then the block broke.
-      const auto j = static_cast<unsigned>(std::countr_one(byte_in_range));
-      f.bit_count = static_cast<std::uint8_t>(j);
-      resume = lock + 2 + j;
-      continue;
-    }
-    if (byte_ones == kPilotByteOnes) {
-      f.shift_register = kPilotByte;
-      f.state = State::Pilot;
-      return lock + 1;
-    }
-    f.byte_count = 2;  // a non-pilot byte after one pilot byte: too short
-    resume = lock + 1 + kBitsPerByte;
   }
   f.shift_register = register_after(pulses.ones_window(end - kMaskWidth));
   return end;
 }
 
 // Which way the next pulses go. The kernels cover many pulses in a state where
-// each pulse does the same simple thing: searching (shift in, look for 0x02)
-// or counting the pilot from a byte boundary (whole bytes compared with 0x02).
+// each pulse does the same simple thing: searching (shift in, look for 0x02),
+// counting the pilot from a byte boundary (whole bytes compared with 0x02) or
+// taking header bytes from one (a whole byte shifted in, then examined).
 // The candidate walk needs a register that holds the last eight pulses, which
 // `register_is_history` says; the window kernels need a whole window before
-// the end of the read. Anything else - a pilot byte half done, the header,
-// the last pulses of a read - goes pulse by pulse.
-enum class Path { CandidateWalk, SearchWindow, PilotWindow, PerPulse };
+// the end of the piece. Anything else - a pilot byte half done, a header
+// byte cut by the piece, the last pulses of a piece - goes pulse by pulse.
+enum class Path { CandidateWalk, SearchWindow, PilotWindow, HeaderWindow, PerPulse };
 
 constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_left,
                            bool register_is_history) {
@@ -345,10 +493,10 @@ constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_lef
   if (f.state == State::Searching) {
     return register_is_history ? Path::CandidateWalk : Path::SearchWindow;
   }
-  if (f.state == State::Pilot && f.bit_count == 0) {
-    return Path::PilotWindow;
+  if (f.bit_count != 0) {
+    return Path::PerPulse;
   }
-  return Path::PerPulse;
+  return f.state == State::Pilot ? Path::PilotWindow : Path::HeaderWindow;
 }
 
 }  // namespace
@@ -370,7 +518,7 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
   std::size_t at = from;
   // From here on the register holds the last eight pulses: none of them is a
   // pulse that ended a header unshifted (the one that reported a name ends
-  // the previous call), and none comes from before this read.
+  // the previous call), and none comes from before this piece.
   std::size_t history_from = from + kBitsPerByte;
   bool found = false;
   while (at < end && !found) {
@@ -382,8 +530,18 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
         at += search_window(f, pulses.ones_window(at));
         continue;
       case Path::PilotWindow:
-        at += pilot_window(f, pulses.ones_window(at), pulses.in_range_window(at));
+        at += pilot_window(f, pulses, at, end);
         continue;
+      case Path::HeaderWindow: {
+        const BulkResult result =
+            header_window(f, pulses.ones_window(at), pulses.in_range_window(at), name, type);
+        at += result.consumed;
+        found = result.found;
+        if (f.state == State::Searching) {
+          history_from = at + kBitsPerByte;
+        }
+        continue;
+      }
       case Path::PerPulse:
         break;
     }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Compares the WebAssembly SIMD classifier with the portable loop, run in
 // node by node_test.js: mismatches(pattern) fills the pulses one way and
-// returns the words of the three bit arrays in which the two differ.
+// returns the words of the bit arrays and the lock summary in which the two
+// differ.
 // Pattern 0 walks every byte value through every lane of a window; the
 // others are seeded random pulses, weighted towards the class boundaries.
 #include <array>
@@ -21,6 +22,7 @@ struct Classes {
   std::array<PulseMask, kWindows> ones{};
   std::array<PulseMask, kWindows> in_range{};
   std::array<PulseMask, kWindows> locks{};
+  std::array<PulseMask, kWindows / tapnames::kMaskWidth> summary{};
 };
 
 std::array<std::uint8_t, kPulses> pulses;  // NOLINT: one check at a time
@@ -29,8 +31,9 @@ Classes vector;                            // NOLINT
 std::uint32_t one_count = 0;               // NOLINT
 
 void classify(tapnames::Classifier classifier, Classes& classes) {
-  tapnames::classify_windows(classifier, pulses.data(), kWindows, classes.ones.data(),
-                             classes.in_range.data(), classes.locks.data());
+  tapnames::classify_windows(
+      classifier, pulses.data(), kWindows,
+      {classes.ones.data(), classes.in_range.data(), classes.locks.data(), classes.summary.data()});
 }
 
 void fill(std::uint32_t pattern) {
@@ -53,10 +56,11 @@ void fill(std::uint32_t pattern) {
   }
 }
 
-std::uint32_t differing(const std::array<PulseMask, kWindows>& a,
-                        const std::array<PulseMask, kWindows>& b) {
+template <std::size_t Words>
+std::uint32_t differing(const std::array<PulseMask, Words>& a,
+                        const std::array<PulseMask, Words>& b) {
   std::uint32_t count = 0;
-  for (std::size_t w = 0; w < kWindows; ++w) {
+  for (std::size_t w = 0; w < Words; ++w) {
     count += a[w] != b[w] ? 1 : 0;
   }
   return count;
@@ -75,7 +79,7 @@ __attribute__((export_name("mismatches"))) std::uint32_t mismatches(std::uint32_
     one_count += static_cast<std::uint32_t>(__builtin_popcountll(ones));
   }
   return differing(portable.ones, vector.ones) + differing(portable.in_range, vector.in_range) +
-         differing(portable.locks, vector.locks);
+         differing(portable.locks, vector.locks) + differing(portable.summary, vector.summary);
 }
 
 // The one bits the portable loop found in the last check: not none, or the
