@@ -384,45 +384,4 @@ TEST(Differential, LockCandidatesOnEveryOffsetOfAVectorOfWords) {
   }
 }
 
-// Pieces of the read size and around it, and of windows and summary groups
-// and around them, through the scan core, against the model's lines.
-TEST(Differential, ScannerPiecesAtTheEdgesMatchTheModel) {
-  constexpr std::size_t kRead = std::size_t{128} * 1024;
-  tapes::TapeBuilder builder;
-  for (std::size_t part = 0; part < 6; ++part) {
-    builder.slow_pulses(kRead / 3 - (part * 977), static_cast<std::uint_fast32_t>(part))
-        .header("PART " + std::to_string(part), static_cast<std::uint8_t>(1 + (part % 2)));
-  }
-  const auto tape = builder.take();
-  const std::string expected = model::scan_output(tape, true, false);
-  EXPECT_NE(expected.find("(006): \"PART 5"), std::string::npos);
-  for (const Classifier classifier : classifiers()) {
-    for (const std::size_t piece :
-         {kRead - 1, kRead, kRead + 1, std::size_t{4095}, std::size_t{4096}, std::size_t{4097},
-          std::size_t{127}, std::size_t{129}}) {
-      tapnames::Scanner scanner({.extract_all = true}, classifier);
-      std::string text;
-      std::array<char, tapnames::kMaxResultLine> line{};
-      const auto take = [&] {
-        for (const auto& result : scanner.results()) {
-          text.append(line.data(), tapnames::format_result_line(result, scanner.options(), line));
-        }
-        scanner.clear_results();
-      };
-      for (std::size_t at = 0; at < tape.size(); at += piece) {
-        const std::span<const std::uint8_t> bytes(tape.data() + at,
-                                                  std::min(piece, tape.size() - at));
-        for (std::size_t used = 0; used < bytes.size();) {
-          used += scanner.feed(bytes.subspan(used));
-          take();
-        }
-      }
-      scanner.finish();
-      take();
-      ASSERT_EQ(text, expected) << "piece " << piece << ", classifier "
-                                << static_cast<int>(classifier);
-    }
-  }
-}
-
 }  // namespace

@@ -123,15 +123,12 @@ std::vector<std::uint8_t> mixed_tape(unsigned seed) {
 
 TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
   // Each size class puts the ends of pieces at another edge of the bulk path.
-  std::vector<std::size_t> sizes = {1,
-                                    2,
-                                    7,
-                                    8,
-                                    9,
-                                    kMaxClassifiedPulses - 1,
-                                    kMaxClassifiedPulses,
-                                    kMaxClassifiedPulses + 1,
-                                    3 * kMaxClassifiedPulses};
+  constexpr std::size_t kRead = std::size_t{128} * 1024;  // the command line's reads
+  std::vector<std::size_t> sizes = {1, 2, 7, 8, 9, kRead - 1, kRead, kRead + 1};
+  for (const std::size_t size : {kMaxClassifiedPulses - 1, kMaxClassifiedPulses,
+                                 kMaxClassifiedPulses + 1, 3 * kMaxClassifiedPulses}) {
+    sizes.push_back(size);
+  }
   for (std::size_t k = 1; k <= 3; ++k) {
     for (const std::size_t size : {k * kMaskWidth - 1, k * kMaskWidth, k * kMaskWidth + 1}) {
       sizes.push_back(size);

@@ -17,20 +17,13 @@
 #endif
 #if TAPNAMES_X86_64 && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+#if defined(__GLIBC__) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
 // The C library has asked the CPU what it has before the program starts: ask
 // it, not the CPU again (each CPUID instruction traps to the hypervisor on a
-// virtual machine, tens of microseconds, which start-up would pay). Its
-// header is C, whose inline functions return _Bool; GCC knows that type in
-// C++ too, clang needs it named.
-#if defined(__clang__) && !defined(_Bool)
-#define _Bool bool             // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-#define TAPNAMES_NAMED_BOOL 1  // NOLINT(cppcoreguidelines-macro-usage)
-#endif
+// virtual machine, tens of microseconds, which start-up would pay). The
+// header is C, whose inline functions return _Bool: GCC takes that type in
+// C++ too, clang does not, so a clang build asks the CPU.
 #include <sys/platform/x86.h>
-#if defined(TAPNAMES_NAMED_BOOL)
-#undef _Bool
-#endif
 #define TAPNAMES_CPU_FEATURES_FROM_LIBC 1  // NOLINT(cppcoreguidelines-macro-usage)
 #endif
 // GCC and clang compile AVX2 and AVX-512 code in functions of their own,
