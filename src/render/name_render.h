@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdio>
 #include <span>
 #include <string_view>
 
@@ -27,8 +26,5 @@ inline constexpr std::size_t kMaxRenderedName = kNameLength * kLongestControlNam
 // first zero into `out`. Returns the number of characters written.
 std::size_t render_name(TapeName& name, bool escape,
                         std::span<char, kMaxRenderedName> out) noexcept;
-
-// Renders `name` as above and writes it to `stream` (no quotes, no newline).
-void print_name(TapeName& name, bool escape, std::FILE* stream = stdout) noexcept;
 
 }  // namespace tapnames
