@@ -185,6 +185,21 @@ void classify_sse2(const std::uint8_t* pulses, std::size_t windows, const ClassA
 #endif
 
 #if TAPNAMES_WIDE_VECTORS
+// The windows from `w` on, past the last whole vector of them, by the scalar
+// formula, for the vector lock finders; `busy` holds the summary bits already
+// found in w's group of 64 windows.
+TAPNAMES_INLINE void lock_tail(std::size_t w, std::size_t windows, PulseMask busy,
+                               const ClassArrays& out) {
+  for (; w < windows; ++w) {
+    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
+    out.locks[w] = locks;
+    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
+  }
+  if (windows % kMaskWidth != 0) {
+    out.summary[windows / kMaskWidth] = busy;
+  }
+}
+
 // Shifts of the four 64-bit lanes, and their union, for find_locks_avx2.
 template <int By>
 __attribute__((target("avx2"), always_inline)) inline __m256i left(__m256i lanes) {
@@ -237,14 +252,7 @@ __attribute__((target("avx2"))) void find_locks_avx2(std::size_t windows, const 
       busy = 0;
     }
   }
-  for (; w < windows; ++w) {
-    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
-    out.locks[w] = locks;
-    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
-  }
-  if (windows % kMaskWidth != 0) {
-    out.summary[windows / kMaskWidth] = busy;
-  }
+  lock_tail(w, windows, busy, out);
 }
 
 // The same test on 32 pulses a step.
@@ -384,14 +392,7 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
   // their summary bits join those of the whole bytes before them.
   PulseMask busy = w % kMaskWidth == 0 ? 0 : out.summary[w / kMaskWidth];
   busy &= (PulseMask{1} << (w % kMaskWidth)) - 1;
-  for (; w < windows; ++w) {
-    const PulseMask locks = lock_candidates(out.ones[w], w == 0 ? 0 : out.ones[w - 1]);
-    out.locks[w] = locks;
-    busy |= PulseMask{linked_candidates(locks, ~PulseMask{0}) != 0} << (w % kMaskWidth);
-  }
-  if (windows % kMaskWidth != 0) {
-    out.summary[windows / kMaskWidth] = busy;
-  }
+  lock_tail(w, windows, busy, out);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
