@@ -15,6 +15,7 @@
 #include <string>
 
 #include "catalogue/archive_reader.h"
+#include "platform.h"
 
 namespace catalogue {
 namespace {
@@ -124,9 +125,17 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
 
 FilePtr open_file(const std::filesystem::path& path) {
 #if defined(_WIN32)
-  return FilePtr(_wfopen(path.c_str(), L"rb"));
+  // The platform seam takes UTF-8: Windows' names go through as they are,
+  // unpaired surrogates too, and come back to the wide API there.
+  const std::wstring& wide = path.native();
+  std::string utf8(3 * wide.size() + 1, '\0');
+  if (tapnames::utf16_to_utf8(wide, utf8) == tapnames::kTooLong) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  return FilePtr(tapnames::open_binary(utf8.c_str()));
 #else
-  return FilePtr(std::fopen(path.c_str(), "rb"));
+  return FilePtr(tapnames::open_binary(path.c_str()));
 #endif
 }
 

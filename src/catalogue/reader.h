@@ -48,7 +48,8 @@ struct FileClose {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileClose>;
 
-// Opens a file for binary reading, by its wide name on Windows.
+// Opens a file for binary reading as `tapnames` opens its images: by the wide
+// API on Windows, in the long form past 260 characters.
 FilePtr open_file(const std::filesystem::path& path);
 
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes).
