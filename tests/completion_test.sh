@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The bash completion: options, *.tap files and directories, nothing after the path.
+# The bash completion of either program:
+#   completion_test.sh COMPLETION_FILE tapnames|tapnames-catalogue
+# tapnames: options, *.tap files and folders, nothing after the path.
+# tapnames-catalogue: options, their values, and folders, images and archives
+# in any case.
 set -u
 source "$1"
+program=$2
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
-cd "$work" && mkdir games && touch one.tap TWO.TAP notes.txt || exit 1
+cd "$work" && mkdir games && touch one.tap TWO.TAP three.Tap.GZ pack.zip old.tar.xz notes.txt ||
+  exit 1
 failures=0
 expect() {  # expected words, then the command line with the word being completed last
   local want=$1
@@ -13,7 +19,7 @@ expect() {  # expected words, then the command line with the word being complete
   COMP_WORDS=("$@")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
   COMPREPLY=()
-  _tapnames
+  "_${program//-/_}"
   local got
   got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')
   if [[ $got != "$want" ]]; then
@@ -21,10 +27,24 @@ expect() {  # expected words, then the command line with the word being complete
     failures=$((failures + 1))
   fi
 }
-expect "-a -e" tapnames -
-expect "-e" tapnames -a -e
-expect "TWO.TAP games one.tap" tapnames ""
-expect "one.tap" tapnames -a o
-expect "" tapnames one.tap ""
-expect "" tapnames one.tap -
+case $program in
+  tapnames)
+    expect "-a -e" tapnames -
+    expect "-e" tapnames -a -e
+    expect "TWO.TAP games one.tap" tapnames ""
+    expect "one.tap" tapnames -a o
+    expect "" tapnames one.tap ""
+    expect "" tapnames one.tap -
+    ;;
+  tapnames-catalogue)
+    expect "--files-from --follow --format" tapnames-catalogue --f
+    expect "csv" tapnames-catalogue --format c
+    expect "TWO.TAP games old.tar.xz one.tap pack.zip three.Tap.GZ" tapnames-catalogue -e ""
+    expect "notes.txt" tapnames-catalogue --files-from n
+    ;;
+  *)
+    echo "no cases for $program"
+    exit 1
+    ;;
+esac
 exit $((failures > 0))
