@@ -124,19 +124,7 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
 }
 
 FilePtr open_file(const std::filesystem::path& path) {
-#if defined(_WIN32)
-  // The platform seam takes UTF-8: Windows' names go through as they are,
-  // unpaired surrogates too, and come back to the wide API there.
-  const std::wstring& wide = path.native();
-  std::string utf8(3 * wide.size() + 1, '\0');
-  if (tapnames::utf16_to_utf8(wide, utf8) == tapnames::kTooLong) {
-    errno = ENAMETOOLONG;
-    return nullptr;
-  }
-  return FilePtr(tapnames::open_binary(utf8.c_str()));
-#else
-  return FilePtr(tapnames::open_binary(path.c_str()));
-#endif
+  return FilePtr(tapnames::open_binary(printable(path).c_str()));
 }
 
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {

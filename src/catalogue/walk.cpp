@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "catalogue/reader.h"
+#include "platform.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -195,8 +196,12 @@ bool image_kind(std::string_view name, SourceKind& kind) {
 
 std::string printable(const fs::path& path) {
 #if defined(_WIN32)
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
+  // As the platform seam converts: an unpaired surrogate, which a Windows
+  // name may hold, comes through and goes back unchanged.
+  const std::wstring& wide = path.native();
+  std::string text(3 * wide.size() + 1, '\0');  // three bytes a unit at most
+  text.resize(tapnames::utf16_to_utf8(wide, text));
+  return text;
 #else
   return path.native();
 #endif
@@ -204,7 +209,9 @@ std::string printable(const fs::path& path) {
 
 fs::path from_printable(const std::string& path) {
 #if defined(_WIN32)
-  return fs::path(std::u8string(path.begin(), path.end()));
+  std::wstring wide(path.size() + 1, L'\0');  // a unit a byte at most
+  wide.resize(tapnames::utf8_to_utf16(path, wide));
+  return {wide};
 #else
   return fs::path(path);
 #endif
