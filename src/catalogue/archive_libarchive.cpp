@@ -7,11 +7,11 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
 #include "catalogue/archive_reader.h"
+#include "catalogue/walk.h"
 
 namespace catalogue {
 namespace {
@@ -33,17 +33,6 @@ ArchivePtr new_reader() {
 std::string reason(archive* handle, std::string_view fallback) {
   const char* text = archive_error_string(handle);
   return text != nullptr ? std::string(text) : std::string(fallback);
-}
-
-bool is_tap_member(std::string_view name) {
-  constexpr std::string_view kSuffix = ".tap";
-  if (name.size() < kSuffix.size()) {
-    return false;
-  }
-  const std::string_view tail = name.substr(name.size() - kSuffix.size());
-  return std::equal(tail.begin(), tail.end(), kSuffix.begin(), [](char got, char want) {
-    return (got >= 'A' && got <= 'Z' ? static_cast<char>(got - 'A' + 'a') : got) == want;
-  });
 }
 
 // Reads one member into the sink; false when the archive cannot go on.
@@ -85,7 +74,7 @@ void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buff
     if (name == nullptr) {
       name = archive_entry_pathname(entry);
     }
-    if (name == nullptr || !is_tap_member(name)) {
+    if (name == nullptr || !ends_with_any_case(name, ".tap")) {
       continue;  // skipped by the next header
     }
     sink.begin(name);

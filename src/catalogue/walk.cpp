@@ -28,17 +28,6 @@ constexpr std::array<std::string_view, 20> kArchiveSuffixes = {
     ".tbz2",     ".tar.bz2", ".txz", ".tar.xz", ".tzst", ".tar.zst", ".tar.lz",
     ".tar.lzma", ".cpio",    ".iso", ".lha",    ".lzh",  ".cab"};
 
-bool ends_with_any_case(std::string_view text, std::string_view suffix) {
-  if (text.size() < suffix.size()) {
-    return false;
-  }
-  return std::equal(
-      suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
-      [](char want, char got) {
-        return want == (got >= 'A' && got <= 'Z' ? static_cast<char>(got - 'A' + 'a') : got);
-      });
-}
-
 bool is_archive_name(std::string_view name) {
   return std::any_of(kArchiveSuffixes.begin(), kArchiveSuffixes.end(),
                      [name](std::string_view suffix) { return ends_with_any_case(name, suffix); });
@@ -180,6 +169,17 @@ class Walker {
 };
 
 }  // namespace
+
+bool ends_with_any_case(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) {
+    return false;
+  }
+  return std::equal(
+      suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+      [](char want, char got) {
+        return want == (got >= 'A' && got <= 'Z' ? static_cast<char>(got - 'A' + 'a') : got);
+      });
+}
 
 bool image_kind(std::string_view name, SourceKind& kind) {
   if (ends_with_any_case(name, ".tap")) {

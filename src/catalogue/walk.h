@@ -52,6 +52,9 @@ std::vector<Source> find_sources(const std::vector<std::string>& paths, bool fol
 bool read_path_list(const std::string& name, bool null_separated, std::vector<std::string>& paths,
                     std::string& error);
 
+// Whether `text` ends in `suffix` (lower case), its ASCII letters in any case.
+bool ends_with_any_case(std::string_view text, std::string_view suffix);
+
 // What a name met while walking is; false if it is not an image.
 bool image_kind(std::string_view name, SourceKind& kind);
 
