@@ -70,13 +70,11 @@ int catalogue_main(const std::vector<std::string>& arguments) {
     options.jobs = std::max(1U, std::thread::hardware_concurrency());
   }
 
-  bool walk_failed = false;
   std::uint64_t walk_failures = 0;
   const std::vector<catalogue::Source> sources =
       catalogue::find_sources(options.paths, options.follow,
                               [&](std::string_view path, std::string_view reason, bool failure) {
                                 message(path, reason);
-                                walk_failed = walk_failed || failure;
                                 walk_failures += failure ? 1 : 0;
                               });
 
@@ -96,7 +94,7 @@ int catalogue_main(const std::vector<std::string>& arguments) {
   if (!options.quiet) {
     catalogue::print_summary(result.summary, stderr);
   }
-  return walk_failed || result.write_failed || result.summary.failures != 0 ? kFailure : 0;
+  return result.write_failed || result.summary.failures != 0 ? kFailure : 0;
 }
 
 }  // namespace
