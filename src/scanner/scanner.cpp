@@ -104,7 +104,7 @@ void Scanner::finish() noexcept {
   if (done_) {
     return;  // first-name mode stopped reading at its name
   }
-  assert(!full() || result_count_ < kMaxResults);
+  assert(result_count_ < kMaxResults);  // feed() leaves room for this one result
   if (decoder_.feed_pulse(kEndOfFilePulse, name_) != 0 && result_count_ < kMaxResults) {
     add_result(position_);
   }
