@@ -5,7 +5,6 @@
 // each classifier the CPU has, fed the same bytes in pieces of a size class
 // the input chooses, must report the same names at the places the model
 // reports them.
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -79,40 +78,18 @@ class PieceSizes {
 
 // The core's result lines and offsets, fed in pieces.
 void check_core(std::span<const std::uint8_t> tape, bool escape, tapnames::Classifier classifier) {
-  static tapnames::Scanner scanner;  // large: one for the run
-  scanner = tapnames::Scanner({.extract_all = true, .escape = escape}, classifier);
   PieceSizes sizes(tape);
-  std::string lines;
-  std::vector<std::uint64_t> reports;
-  const auto take = [&] {
-    std::array<char, tapnames::kMaxResultLine> line{};
-    for (const auto& result : scanner.results()) {
-      lines.append(line.data(), tapnames::format_result_line(result, scanner.options(), line));
-      reports.push_back(result.offset + tapnames::kReportDistance);
-      require(result.block_type == 1 || result.block_type == 2);
-    }
-    scanner.clear_results();
-  };
-  for (std::size_t done = 0; done < tape.size();) {
-    const std::size_t piece = std::min(tape.size() - done, sizes.next());
-    std::size_t used = 0;
-    while (used < piece) {
-      const std::size_t step = scanner.feed(tape.subspan(done + used, piece - used));
-      require(step != 0);
-      used += step;
-      take();
-    }
-    done += piece;
-  }
-  scanner.finish();
-  take();
+  const support::CoreScan core = support::core_scan(
+      tape, [&sizes] { return sizes.next(); }, {.extract_all = true, .escape = escape}, classifier);
+  require(!core.stalled);
   std::vector<std::uint8_t> with_end(tape.begin(), tape.end());
-  require(lines == model::scan_output(with_end, true, escape));
+  require(core.lines == model::scan_output(with_end, true, escape));
   with_end.push_back(tapnames::kEndOfFilePulse);  // the model's reports include the end's
   const support::Decoded model = support::model_decode(with_end);
-  require(model.reports.size() == reports.size());
-  for (std::size_t i = 0; i < reports.size(); ++i) {
-    require(model.reports[i].pulse == reports[i]);
+  require(model.reports.size() == core.results.size());
+  for (std::size_t i = 0; i < core.results.size(); ++i) {
+    require(model.reports[i].pulse == core.results[i].offset + tapnames::kReportDistance);
+    require(core.results[i].block_type == 1 || core.results[i].block_type == 2);
   }
 }
 

@@ -4,6 +4,7 @@
 // collect what each reports in one comparable form.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <ostream>
@@ -114,6 +115,62 @@ inline Decoded bulk_decode(std::span<const std::uint8_t> tape,
 inline Decoded bulk_decode(std::span<const std::uint8_t> tape) {
   return bulk_decode(
       tape, [] { return tapnames::kMaxClassifiedPulses; }, tapnames::best_classifier());
+}
+
+// What the scan core says of one name.
+struct CoreResult {
+  std::uint64_t number;
+  std::uint64_t offset;
+  unsigned block_type;
+  std::string name;  // the 16 name bytes
+  friend bool operator==(const CoreResult&, const CoreResult&) = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const CoreResult& r) {
+  return out << "{" << r.number << " @" << r.offset << " type " << r.block_type << " \"" << r.name
+             << "\"}";
+}
+
+struct CoreScan {
+  std::vector<CoreResult> results;
+  std::string lines;     // the result lines, as the tool writes them
+  bool stalled = false;  // the core took nothing while not done: it would loop for ever
+};
+
+// The scan core over `tape` in pieces whose sizes `next_piece` chooses (as a
+// front end's reads or slices would be), then the end of the image; in
+// first-name mode it stops at the name.
+inline CoreScan core_scan(std::span<const std::uint8_t> tape,
+                          const std::function<std::size_t()>& next_piece,
+                          const tapnames::ScanOptions& options, tapnames::Classifier classifier) {
+  static tapnames::Scanner scanner;  // large: one for the run
+  scanner = tapnames::Scanner(options, classifier);
+  CoreScan out;
+  const auto take = [&] {
+    std::array<char, tapnames::kMaxResultLine> line{};
+    for (const auto& result : scanner.results()) {
+      out.results.push_back(
+          {result.number, result.offset, result.block_type, name_bytes(result.name.data())});
+      out.lines.append(line.data(), tapnames::format_result_line(result, options, line));
+    }
+    scanner.clear_results();
+  };
+  for (std::size_t done = 0; done < tape.size() && !scanner.done();) {
+    const auto piece = tape.subspan(done, std::min(tape.size() - done, next_piece()));
+    for (std::size_t used = 0; used < piece.size() && !scanner.done();) {
+      const std::size_t step = scanner.feed(piece.subspan(used));
+      take();
+      if (step == 0 && !scanner.done()) {
+        out.stalled = true;
+        return out;
+      }
+      used += step;
+    }
+    done += piece.size();
+  }
+  scanner.finish();
+  take();
+  return out;
 }
 
 // A scratch file that is gone once the scan is read back. Windows' tmpfile()

@@ -23,19 +23,7 @@ using tapnames::kMaskWidth;
 using tapnames::kMaxClassifiedPulses;
 using tapnames::Scanner;
 
-// What the scan core says of one name.
-struct Found {
-  std::uint64_t number;
-  std::uint64_t offset;
-  unsigned block_type;
-  std::string name;
-  friend bool operator==(const Found&, const Found&) = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Found& f) {
-  return out << "{" << f.number << " @" << f.offset << " type " << f.block_type << " \"" << f.name
-             << "\"}";
-}
+using support::CoreResult;
 
 // The byte of eight pulses at `at`, most significant bit first.
 unsigned byte_at(const std::vector<std::uint8_t>& tape, std::size_t at) {
@@ -49,10 +37,10 @@ unsigned byte_at(const std::vector<std::uint8_t>& tape, std::size_t at) {
 // The model's names, each placed 248 pulses before the pulse that reported
 // it (the end-of-image pulse counts as pulse `size`), its block type read
 // from the tape itself: the tenth header byte.
-std::vector<Found> expected(const std::vector<std::uint8_t>& tape, bool extract_all) {
+std::vector<CoreResult> expected(const std::vector<std::uint8_t>& tape, bool extract_all) {
   std::vector<std::uint8_t> with_end = tape;
   with_end.push_back(tapnames::kEndOfFilePulse);
-  std::vector<Found> found;
+  std::vector<CoreResult> found;
   for (const auto& report : support::model_decode(with_end).reports) {
     const std::uint64_t offset = report.pulse - tapnames::kReportDistance;
     found.push_back({found.size() + 1, offset, byte_at(tape, offset + 72), report.name});
@@ -61,45 +49,6 @@ std::vector<Found> expected(const std::vector<std::uint8_t>& tape, bool extract_
     }
   }
   return found;
-}
-
-struct Scanned {
-  std::vector<Found> found;
-  std::string lines;
-};
-
-// The scan core over `tape` in pieces whose sizes `next_piece` gives.
-Scanned scan(const std::vector<std::uint8_t>& tape, const std::function<std::size_t()>& next_piece,
-             tapnames::ScanOptions options, tapnames::Classifier classifier) {
-  static Scanner scanner;  // large: one for all tests
-  scanner = Scanner(options, classifier);
-  Scanned out;
-  const auto take = [&] {
-    for (const auto& result : scanner.results()) {
-      out.found.push_back({result.number, result.offset, result.block_type,
-                           support::name_bytes(result.name.data())});
-      std::array<char, tapnames::kMaxResultLine> line{};
-      out.lines.append(line.data(), tapnames::format_result_line(result, options, line));
-    }
-    scanner.clear_results();
-  };
-  const std::span<const std::uint8_t> all(tape);
-  for (std::size_t done = 0; done < tape.size() && !scanner.done();) {
-    const auto piece = all.subspan(done, std::min(tape.size() - done, next_piece()));
-    for (std::size_t used = 0; used < piece.size() && !scanner.done();) {
-      const std::size_t step = scanner.feed(piece.subspan(used));
-      take();
-      if (step == 0 && !scanner.done()) {
-        ADD_FAILURE() << "the scan core took nothing at pulse " << done + used;
-        return out;
-      }
-      used += step;
-    }
-    done += piece.size();
-  }
-  scanner.finish();
-  take();
-  return out;
 }
 
 // Several headers of both types among noise, spread over many summary groups,
@@ -159,8 +108,10 @@ TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
             if (!tapnames::classifier_available(classifier)) {
               continue;
             }
-            const Scanned got = scan(tape, piece, {all, escape}, classifier);
-            ASSERT_EQ(got.found, want) << "seed " << seed << " first piece " << piece();
+            const support::CoreScan got =
+                support::core_scan(tape, piece, {all, escape}, classifier);
+            ASSERT_FALSE(got.stalled) << "seed " << seed;
+            ASSERT_EQ(got.results, want) << "seed " << seed << " first piece " << piece();
             ASSERT_EQ(got.lines, lines) << "seed " << seed << " -a " << all << " -e " << escape;
           }
         }
@@ -183,7 +134,7 @@ TEST(Scanner, HandsOverResultsWhenFull) {
   ASSERT_EQ(want.size(), kNames);
   static Scanner scanner;
   scanner = Scanner({true, false});
-  std::vector<Found> got;
+  std::vector<CoreResult> got;
   std::size_t calls = 0;
   for (std::size_t used = 0; used < tape.size(); ++calls) {
     used += scanner.feed(std::span(tape).subspan(used));
