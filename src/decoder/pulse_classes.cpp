@@ -144,17 +144,19 @@ TAPNAMES_INLINE void classify_eight(std::uint64_t eight, PulseMask& ones, PulseM
   in_range = gather_top_bits(at_least_19 & below_48 & below_128);
 }
 
+TAPNAMES_INLINE void classify_sixty_four(const std::uint8_t* window, PulseMask& ones,
+                                         PulseMask& in_range) {
+  for (unsigned part = 0; part < kMaskWidth / 8; ++part) {
+    PulseMask part_ones = 0;
+    PulseMask part_in_range = 0;
+    classify_eight(load_eight(window + (std::size_t{part} * 8)), part_ones, part_in_range);
+    ones |= part_ones << (part * 8);
+    in_range |= part_in_range << (part * 8);
+  }
+}
+
 void classify_portable(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
-  one_pass(
-      pulses, windows, out, [](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
-        for (unsigned part = 0; part < kMaskWidth / 8; ++part) {
-          PulseMask part_ones = 0;
-          PulseMask part_in_range = 0;
-          classify_eight(load_eight(window + (std::size_t{part} * 8)), part_ones, part_in_range);
-          ones |= part_ones << (part * 8);
-          in_range |= part_in_range << (part * 8);
-        }
-      });
+  one_pass(pulses, windows, out, classify_sixty_four);
 }
 
 #if TAPNAMES_X86_64
@@ -163,24 +165,25 @@ void classify_portable(const std::uint8_t* pulses, std::size_t windows, const Cl
 // = 21 and min(21, 28) = 21, so the lane is in range; it is a one as well,
 // since min(21, 13) = 13 differs (33 - 19 = 14 is the first one). For
 // v = 0x10, 0x10 - 19 wraps to 0xFD, min(0xFD, 28) = 28 differs: out of range.
-void classify_sse2(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
+TAPNAMES_INLINE void sse2_window(const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
   const __m128i zero_low = _mm_set1_epi8(static_cast<char>(kZeroLow));
   const __m128i range_width = _mm_set1_epi8(static_cast<char>(kInRangeWidth));
   const __m128i zero_width = _mm_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
-  one_pass(
-      pulses, windows, out, [&](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
-        for (unsigned lane = 0; lane < kMaskWidth / 16; ++lane) {
-          const __m128i value =
-              _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + (lane * 16)));  // NOLINT
-          const __m128i shifted = _mm_sub_epi8(value, zero_low);
-          const __m128i within = _mm_cmpeq_epi8(_mm_min_epu8(shifted, range_width), shifted);
-          const __m128i zero = _mm_cmpeq_epi8(_mm_min_epu8(shifted, zero_width), shifted);
-          const auto in_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(within));
-          const auto zero_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(zero));
-          in_range |= PulseMask{in_bits} << (lane * 16);
-          ones |= PulseMask{static_cast<std::uint16_t>(in_bits & ~zero_bits)} << (lane * 16);
-        }
-      });
+  for (unsigned lane = 0; lane < kMaskWidth / 16; ++lane) {
+    const __m128i value =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + (lane * 16)));  // NOLINT
+    const __m128i shifted = _mm_sub_epi8(value, zero_low);
+    const __m128i within = _mm_cmpeq_epi8(_mm_min_epu8(shifted, range_width), shifted);
+    const __m128i zero = _mm_cmpeq_epi8(_mm_min_epu8(shifted, zero_width), shifted);
+    const auto in_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(within));
+    const auto zero_bits = static_cast<std::uint16_t>(_mm_movemask_epi8(zero));
+    in_range |= PulseMask{in_bits} << (lane * 16);
+    ones |= PulseMask{static_cast<std::uint16_t>(in_bits & ~zero_bits)} << (lane * 16);
+  }
+}
+
+void classify_sse2(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
+  one_pass(pulses, windows, out, sse2_window);
 }
 #endif
 
@@ -348,6 +351,17 @@ __attribute__((target("avx512bw"), always_inline)) inline void lock_lanes(LockLa
   before.six = six;
 }
 
+// One window on its own, as classify_avx512 does each.
+__attribute__((target("avx512bw"))) WindowClasses avx512_window(const std::uint8_t* pulses) {
+  const __m512i shifted =
+      _mm512_sub_epi8(_mm512_loadu_si512(pulses), _mm512_set1_epi8(static_cast<char>(kZeroLow)));
+  const __mmask64 within =
+      _mm512_cmple_epu8_mask(shifted, _mm512_set1_epi8(static_cast<char>(kInRangeWidth)));
+  return {_mm512_mask_cmpgt_epu8_mask(within, shifted,
+                                      _mm512_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow))),
+          within};
+}
+
 // The same test on 64 pulses a step: AVX-512 compares straight into a 64-bit
 // mask, one bit a pulse, which is the window itself. The ones are the pulses
 // in range that are not zeros, v - 19 > 13, compared under the in-range mask.
@@ -406,27 +420,52 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
 // low = 33: 0x28 - 33 = 7 <= 14, the lane is all ones and bitmask sets its
 // bit; for v = 0x10, 0x10 - 33 wraps to 0xEF > 14, bit clear. Each 16-pulse
 // vector is loaded once for both classes.
-void classify_wasm_simd128(const std::uint8_t* pulses, std::size_t windows,
-                           const ClassArrays& out) {
+TAPNAMES_INLINE void wasm_window(const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
   constexpr std::size_t kLanes = 16;
   const v128_t one_low = wasm_u8x16_splat(kOneLow);
   const v128_t one_width = wasm_u8x16_splat(kOneWidth);
   const v128_t zero_low = wasm_u8x16_splat(kZeroLow);
   const v128_t range_width = wasm_u8x16_splat(kInRangeWidth);
-  one_pass(pulses, windows, out,
-           [&](const std::uint8_t* window, PulseMask& ones, PulseMask& in_range) {
-             for (std::size_t part = 0; part < kMaskWidth / kLanes; ++part) {
-               const v128_t value = wasm_v128_load(window + (part * kLanes));
-               const v128_t is_one = wasm_u8x16_le(wasm_i8x16_sub(value, one_low), one_width);
-               const v128_t is_in = wasm_u8x16_le(wasm_i8x16_sub(value, zero_low), range_width);
-               ones |= PulseMask{wasm_i8x16_bitmask(is_one)} << (part * kLanes);
-               in_range |= PulseMask{wasm_i8x16_bitmask(is_in)} << (part * kLanes);
-             }
-           });
+  for (std::size_t part = 0; part < kMaskWidth / kLanes; ++part) {
+    const v128_t value = wasm_v128_load(window + (part * kLanes));
+    const v128_t is_one = wasm_u8x16_le(wasm_i8x16_sub(value, one_low), one_width);
+    const v128_t is_in = wasm_u8x16_le(wasm_i8x16_sub(value, zero_low), range_width);
+    ones |= PulseMask{wasm_i8x16_bitmask(is_one)} << (part * kLanes);
+    in_range |= PulseMask{wasm_i8x16_bitmask(is_in)} << (part * kLanes);
+  }
+}
+
+void classify_wasm_simd128(const std::uint8_t* pulses, std::size_t windows,
+                           const ClassArrays& out) {
+  one_pass(pulses, windows, out, wasm_window);
 }
 #endif
 
 }  // namespace
+
+WindowClasses classify_window(Classifier classifier, const std::uint8_t* pulses) noexcept {
+  WindowClasses classes;
+  switch (classifier) {
+#if TAPNAMES_WIDE_VECTORS
+    case Classifier::Avx512:
+      return avx512_window(pulses);
+    case Classifier::Avx2:  // one window is too few for more than SSE2
+#endif
+#if TAPNAMES_X86_64
+    case Classifier::Sse2:
+      sse2_window(pulses, classes.ones, classes.in_range);
+      return classes;
+#endif
+#if defined(__wasm_simd128__)
+    case Classifier::WasmSimd128:
+      wasm_window(pulses, classes.ones, classes.in_range);
+      return classes;
+#endif
+    default:
+      classify_sixty_four(pulses, classes.ones, classes.in_range);
+      return classes;
+  }
+}
 
 bool classifier_available(Classifier classifier) noexcept {
   switch (classifier) {

@@ -85,6 +85,15 @@ inline constexpr Classifier kClassifiers[] = {
 // The fastest available on this CPU; the scan asks once.
 [[nodiscard]] Classifier best_classifier() noexcept;
 
+// The classes of the 64 pulses at `pulses`, bit k for pulse k, on their own:
+// for looking at a window here and there rather than classifying a piece.
+struct WindowClasses {
+  PulseMask ones = 0;
+  PulseMask in_range = 0;
+};
+[[nodiscard]] WindowClasses classify_window(Classifier classifier,
+                                            const std::uint8_t* pulses) noexcept;
+
 // Where one pass over whole windows writes: ones[w], in_range[w] and locks[w]
 // (see lock_word) for each window w, and bit w % 64 of summary[w / 64], set
 // when linked_candidates(locks[w], ~0) is not zero (the next word is not
