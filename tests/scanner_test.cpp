@@ -120,6 +120,51 @@ TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
   }
 }
 
+// Where no pilot can lie the core passes over pulses undecoded, looking at a
+// row of windows. The shortest pilot that counts must be found wherever it
+// falls against that row, behind pulses that settle the state (slow ones)
+// and behind data that leaves it open, and one a byte shorter found nowhere.
+// The lock's own byte ends on an out-of-range pulse, so that only the pilot
+// bytes after it are in range: the least the row may count on.
+TEST(Scanner, ShortestPilotsWhereverTheyFall) {
+  constexpr std::uint8_t kOutOfRange = 0;
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> data;  // in range, with lock candidates here and there
+  for (int i = 0; i < 1200; ++i) {
+    data.push_back(static_cast<std::uint8_t>(random() % 4 == 0 ? 0x02 : random()));
+  }
+  static Scanner scanner;
+  for (const bool behind_data : {false, true}) {
+    // Past 8,000 every place of the pilot against the row has been met.
+    for (std::size_t before = 0; before <= 8000; before += behind_data ? 7 : 1) {
+      for (const std::size_t pilot_bytes : {957U, 958U}) {
+        TapeBuilder builder;
+        builder.slow_pulses(before, static_cast<std::uint_fast32_t>(before));
+        if (behind_data) {
+          builder.bytes(data);
+        }
+        const auto tape = builder
+                              .pulses(kOutOfRange, 6)  // the lock's byte: 0x02
+                              .pulses(tapes::kOnePulse)
+                              .pulses(kOutOfRange)
+                              .pilot(pilot_bytes)
+                              .sync()
+                              .header_body("EDGE")
+                              .slow_pulses(100, 1)
+                              .take();
+        scanner = Scanner({true, false});
+        ASSERT_EQ(scanner.feed(tape), tape.size());
+        scanner.finish();
+        ASSERT_EQ(scanner.results().size(), pilot_bytes == 958 ? 1U : 0U)
+            << before << " pulses before, behind data " << behind_data;
+        if (before % 500 == 0 || behind_data) {
+          ASSERT_EQ(expected(tape, true).size(), scanner.results().size()) << before;
+        }
+      }
+    }
+  }
+}
+
 // More names than the core holds at once: it stops early, hands them over,
 // and goes on from where it stopped, the last name still arriving on the
 // end-of-image pulse.

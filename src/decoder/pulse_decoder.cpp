@@ -499,6 +499,50 @@ constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_lef
   return f.state == State::Pilot ? Path::PilotWindow : Path::HeaderWindow;
 }
 
+// Passing over the search. A name needs a pilot: a lock, then 958 more
+// pilot bytes with every pulse in range, then the first sync byte, 9, which
+// ends it (the count, 960, holds the lock's byte and that one). The pilot
+// bytes and the first four pulses of that 9, zeros in range, read as pilot
+// pulses do: 7,668 pulses, which hold a whole window of any row of windows
+// that start at most 7,605 pulses apart (the row's first window at or after
+// the pilot's first pulse ends 7,668 pulses on at the latest), and that
+// window is pilot-like: all in range, a one at the same place in every byte.
+// So while the windows of such a row are not pilot-like, no header begins
+// among them.
+//
+// And a window with no lock candidate on its pulses 7..63 (those that the
+// window alone settles) ends in Searching whatever the state at its start,
+// short of Header: a lock on pulse c < 7 or a pilot byte in progress there
+// completes its next byte by pulse 14, which is a candidate if it is 0x02,
+// so the pilot ends there or earlier, and after that nothing locks. The
+// register then holds the window's last eight pulses, as it does whenever
+// the machine searches or counts a pilot.
+//
+// Example: a row at 0, 7605, 15210 and 22815 over slow pulses (all out of
+// range: no ones, no candidates), and a pilot from 15230 on. Windows 0 and
+// 7605 have no candidates: the state at 7669 is known. Window 15210 holds
+// slow pulses and the pilot's first lock, at 15237: it is neither. Window
+// 22815 lies in the pilot: the pass stops there and hands over at 7669.
+constexpr std::size_t kSyncZeros = 4;  // 9 is 0000_1001
+constexpr std::size_t kPilotRunPulses =
+    (std::size_t{kMinPilotCount - 2} * kBitsPerByte) + kSyncZeros;
+constexpr std::size_t kRowSpacing = kPilotRunPulses - kMaskWidth + 1;
+
+constexpr bool no_late_candidates(PulseMask ones) {
+  constexpr PulseMask kUnsettled = 0x7F;  // pulses 0..6 need the window before
+  return (lock_candidates(ones, 0) & ~kUnsettled) == 0;
+}
+
+constexpr bool pilot_like(const WindowClasses& classes) {
+  constexpr PulseMask kEveryByte = 0x0101010101010101ULL;
+  constexpr PulseMask kFirstByte = 0xFF;
+  const PulseMask first = classes.ones & kFirstByte;
+  // A single bit: clearing the lowest leaves none (no popcount instruction
+  // needed).
+  return classes.in_range == ~PulseMask{0} && first != 0 && (first & (first - 1)) == 0 &&
+         classes.ones == first * kEveryByte;
+}
+
 }  // namespace
 
 PulseDecoder::PulseDecoder(const Fields& fields) noexcept : fields_(fields) {
@@ -557,6 +601,34 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
   fields_ = f;
   block_type_ = type;
   return {at - from, found};
+}
+
+std::size_t PulseDecoder::pass_search(std::span<const std::uint8_t> pulses,
+                                      Classifier classifier) noexcept {
+  if (fields_.state != State::Searching || pulses.size() < kMaskWidth) {
+    return 0;
+  }
+  std::size_t passed = 0;
+  const std::size_t last = pulses.size() - kMaskWidth;  // the row ends on the last window
+  // The row's windows lie far apart, where the processor does not fetch
+  // ahead by itself: ask for them all first, so that their loads overlap.
+  for (std::size_t at = 0; at < last; at += kRowSpacing) {
+    __builtin_prefetch(pulses.data() + at);
+    __builtin_prefetch(pulses.data() + at + kMaskWidth - 1);
+  }
+  for (std::size_t at = 0;; at = std::min(at + kRowSpacing, last)) {
+    const WindowClasses classes = classify_window(classifier, pulses.data() + at);
+    if (no_late_candidates(classes.ones)) {
+      passed = at + kMaskWidth;
+      fields_.shift_register = register_after(classes.ones);
+    } else if (pilot_like(classes)) {
+      break;
+    }
+    if (at == last) {
+      break;
+    }
+  }
+  return passed;
 }
 
 }  // namespace tapnames

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "decoder/pulse_classes.h"
 
@@ -54,6 +55,15 @@ class PulseDecoder {
 
   // Feeds `pulses` from index `from` on, until they end or a name is completed.
   BulkResult feed_pulses(const ClassifiedPulses& pulses, std::size_t from, TapeName& name) noexcept;
+
+  // While searching, passes over pulses from the front of `pulses` as far as
+  // it can show, from a few windows alone, that no name begins there and
+  // which state the machine is then in: Searching, the register holding the
+  // last eight pulses. Returns the pulses passed over: none when not
+  // searching, or when a pilot may begin at once. bit_count and byte_count,
+  // which the search never reads, are left as they were. `classifier`
+  // classifies the windows it looks at.
+  std::size_t pass_search(std::span<const std::uint8_t> pulses, Classifier classifier) noexcept;
 
   [[nodiscard]] const Fields& fields() const noexcept { return fields_; }
 

@@ -79,6 +79,13 @@ std::size_t Scanner::feed(std::span<const std::uint8_t> piece) noexcept {
   // several. A read is left early only when a result has to be taken first,
   // and what is left of it is classified again on the next call.
   while (used < piece.size() && !done() && !full()) {
+    // Where no name can begin the pulses are passed over unclassified.
+    const std::size_t passed = decoder_.pass_search(piece.subspan(used), classifier_);
+    used += passed;
+    position_ += passed;
+    if (used == piece.size()) {
+      break;
+    }
     const std::span<const std::uint8_t> read =
         piece.subspan(used, std::min(piece.size() - used, kMaxClassifiedPulses));
     classified_.classify(read, classifier_);
