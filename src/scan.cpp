@@ -13,6 +13,8 @@ namespace {
 // Large reads keep the system calls few; the core classifies each in pieces
 // that stay in the cache.
 constexpr std::size_t kReadSize = std::size_t{128} * 1024;
+// The system copies into a buffer that starts on a page fastest.
+constexpr std::size_t kPageSize = 4096;
 
 // Writes the result lines of the names found so far and takes them.
 void write_results(Scanner& scanner, std::FILE* out) {
@@ -30,7 +32,7 @@ ScanStatus ended(std::FILE* out) {
 
 // The buffer and the core are large, so they live for the run rather than on
 // the stack; the scan is not reentrant, like the decoder.
-std::array<std::uint8_t, kReadSize> read_buffer;  // NOLINT: filled by each read
+alignas(kPageSize) std::array<std::uint8_t, kReadSize> read_buffer;  // NOLINT: filled by each read
 Scanner scanner;  // NOLINT: chooses the classifier once, reset by each scan
 
 }  // namespace
