@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Decoder throughput: the per-pulse reference loop against the bulk path, on
-// the same synthetic tape, in pulses per second.
+// Decoder throughput: the per-pulse reference loop against the bulk path and
+// the scan core, on the same synthetic tape, in pulses per second.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 
 #include "bench_tape.h"
 #include "decoder/pulse_decoder.h"
+#include "scanner/scanner.h"
 
 namespace {
 
@@ -75,9 +76,42 @@ void bulk(benchmark::State& state) {
   });
 }
 
+// The scan core as the command line drives it: pieces of one 128 KiB read,
+// the results taken after each; the classifier is the argument.
+void scan(benchmark::State& state) {
+  const auto classifier = static_cast<tapnames::Classifier>(state.range(0));
+  if (!tapnames::classifier_available(classifier)) {
+    state.SkipWithError("classifier not available on this CPU");
+    return;
+  }
+  constexpr std::size_t kRead = std::size_t{128} * 1024;
+  static tapnames::Scanner scanner;
+  const auto& pulses = tape();
+  int names = 0;
+  for (auto _ : state) {
+    scanner = tapnames::Scanner({true, false}, classifier);
+    for (std::size_t at = 0; at < pulses.size();) {
+      const auto piece = std::span(pulses).subspan(at, std::min(kRead, pulses.size() - at));
+      for (std::size_t used = 0; used < piece.size();) {
+        used += scanner.feed(piece.subspan(used));
+        names += static_cast<int>(scanner.results().size());
+        scanner.clear_results();
+      }
+      at += piece.size();
+    }
+    scanner.finish();
+    names += static_cast<int>(scanner.results().size());
+    benchmark::DoNotOptimize(names);
+  }
+  report(state, pulses.size(), names);
+}
+
 BENCHMARK(per_pulse)->Unit(benchmark::kMillisecond);
 // Arguments: the classifiers, portable first (see tapnames::Classifier).
 BENCHMARK(bulk)
+    ->DenseRange(0, std::size(tapnames::kClassifiers) - 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(scan)
     ->DenseRange(0, std::size(tapnames::kClassifiers) - 1)
     ->Unit(benchmark::kMillisecond);
 
