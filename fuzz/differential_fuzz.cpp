@@ -2,8 +2,9 @@
 // Fuzz target: the decoder against the independent model. The input chooses
 // the starting state (including a pilot count near its limit), the sizes of
 // the pieces the bulk path is fed in, the classifier, and the pulses. The
-// per-pulse path and the bulk path must report the same names at the same
-// pulses as the model and end in the same fields.
+// per-pulse path and the bulk path, also with the pass over the search, must
+// report the same names at the same pulses as the model and end in the same
+// fields (but for the counts the pass leaves while searching).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -70,5 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return (windows * 64) + 1 + extra;
   };
   require(support::bulk_decode(pulses, piece, classifier(data[2] / 8U), start) == expected);
+  // And with the pass over the search before each piece, as the scan core does.
+  require(support::same_outcome(
+      support::bulk_decode(pulses, piece, classifier(data[2] / 8U), start, true), expected));
   return 0;
 }

@@ -84,10 +84,13 @@ inline Decoded per_pulse_decode(std::span<const std::uint8_t> tape, model::Decod
 }
 
 // The product's bulk path, fed in pieces whose sizes `next_piece` chooses (as
-// the reads of the scan would be), each classified with `classifier`.
+// the reads of the scan would be), each classified with `classifier`; with
+// `pass`, each piece goes first through the pass over the search, as in the
+// scan core.
 inline Decoded bulk_decode(std::span<const std::uint8_t> tape,
                            const std::function<std::size_t()>& next_piece,
-                           tapnames::Classifier classifier, model::Decoder start = {}) {
+                           tapnames::Classifier classifier, model::Decoder start = {},
+                           bool pass = false) {
   static tapnames::ClassifiedPulses classified;  // large: one for all tests
   tapnames::PulseDecoder decoder(to_fields(start));
   tapnames::TapeName name{};
@@ -96,6 +99,14 @@ inline Decoded bulk_decode(std::span<const std::uint8_t> tape,
   while (done < tape.size()) {
     std::size_t piece = std::min(next_piece(), tape.size() - done);
     piece = std::max<std::size_t>(1, std::min(piece, tapnames::kMaxClassifiedPulses));
+    if (pass) {
+      const std::size_t passed = decoder.pass_search(tape.subspan(done, piece), classifier);
+      done += passed;
+      piece -= passed;
+      if (piece == 0) {
+        continue;
+      }
+    }
     classified.classify(tape.subspan(done, piece), classifier);
     for (std::size_t at = 0; at < piece;) {
       const auto result = decoder.feed_pulses(classified, at, name);
@@ -110,6 +121,17 @@ inline Decoded bulk_decode(std::span<const std::uint8_t> tape,
     done += piece;
   }
   return finish(std::move(reports), decoder);
+}
+
+// The same names at the same pulses, the same state and register, and the
+// same counts unless searching: passing over the search leaves them as they
+// were, and the search never reads them.
+inline bool same_outcome(const Decoded& passed, const Decoded& expected) {
+  constexpr int kSearching = 0;
+  const bool counts = expected.state == kSearching || (passed.bit_count == expected.bit_count &&
+                                                       passed.byte_count == expected.byte_count);
+  return passed.reports == expected.reports && passed.state == expected.state &&
+         passed.shift_register == expected.shift_register && counts;
 }
 
 inline Decoded bulk_decode(std::span<const std::uint8_t> tape) {
