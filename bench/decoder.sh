@@ -25,4 +25,4 @@ cmake --build "$build" --target decoder_bench >/dev/null
   END {
     for (name in n) printf "  %-9s %5.2f G pulses/s mean  (range %5.2f-%5.2f, %d runs)\n", name,
                            sum[name] / n[name], low[name], high[name], n[name]
-  }'
+  }' | sort
