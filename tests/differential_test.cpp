@@ -285,6 +285,10 @@ void expect_same_classes(std::span<const std::uint8_t> pulses, Classifier classi
   for (std::size_t at = 0; at + kMaskWidth <= pulses.size(); ++at) {
     ASSERT_EQ(other.ones_window(at), portable.ones_window(at)) << who << " at " << at;
     ASSERT_EQ(other.in_range_window(at), portable.in_range_window(at)) << who << " at " << at;
+    // A window on its own, as the pass over the search looks at one.
+    const tapnames::WindowClasses alone = tapnames::classify_window(classifier, &pulses[at]);
+    ASSERT_EQ(alone.ones, portable.ones_window(at)) << who << " alone at " << at;
+    ASSERT_EQ(alone.in_range, portable.in_range_window(at)) << who << " alone at " << at;
   }
   const std::size_t words = (pulses.size() / kMaskWidth) + 1;
   std::size_t next_linked = words;
