@@ -134,12 +134,11 @@ TAPNAMES_INLINE PulseMask gather_top_bits(std::uint64_t flags) {
 // v' + 80 = 0x78, so the top bits say >= 33 and < 48: a one.
 TAPNAMES_INLINE void classify_eight(std::uint64_t eight, PulseMask& ones, PulseMask& in_range) {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr std::uint64_t kBytes = 0x0101010101010101ULL;
   const std::uint64_t low = eight & kLow7;
   const std::uint64_t below_128 = ~eight;
-  const std::uint64_t at_least_19 = low + (kBytes * (128 - kZeroLow));
-  const std::uint64_t at_least_33 = low + (kBytes * (128 - kOneLow));
-  const std::uint64_t below_48 = ~(low + (kBytes * (128 - kOneHigh - 1)));
+  const std::uint64_t at_least_19 = low + (kEveryByte * (128 - kZeroLow));
+  const std::uint64_t at_least_33 = low + (kEveryByte * (128 - kOneLow));
+  const std::uint64_t below_48 = ~(low + (kEveryByte * (128 - kOneHigh - 1)));
   ones = gather_top_bits(at_least_33 & below_48 & below_128);
   in_range = gather_top_bits(at_least_19 & below_48 & below_128);
 }

@@ -25,6 +25,13 @@ inline constexpr std::uint8_t kOneHigh = 47;
 using PulseMask = std::uint64_t;
 inline constexpr std::size_t kMaskWidth = 64;
 
+// Bit 0 of every byte of a word (times n: n in every byte).
+inline constexpr PulseMask kEveryByte = 0x0101010101010101ULL;
+// The ones of pilot bytes, 0x02 sent most significant bit first, in window
+// order from a byte boundary: the seventh pulse of every byte.
+inline constexpr unsigned kPilotOneAt = 6;
+inline constexpr PulseMask kPilotOnes = kEveryByte << kPilotOneAt;
+
 // The pulses after which the search, shifting every pulse in, locks on: bit k
 // is set when the register then reads 0x02, that is pulse k is not a one,
 // pulse k-1 is, and pulses k-7..k-2 are not. `ones` holds the one bits of a
@@ -137,11 +144,9 @@ class ClassifiedPulses {
   [[nodiscard]] std::size_t pilot_windows(std::size_t at, std::size_t end) const noexcept {
     // A pilot byte 0x02 starting at `at` has its one on its seventh pulse:
     // in every byte of a word, the bit (at + 6) % 8.
-    constexpr PulseMask kEveryByte = 0x0101010101010101ULL;
     constexpr unsigned kBitsPerByte = 8;
-    constexpr unsigned kOneAt = 6;
     const auto shift = static_cast<unsigned>(at % kMaskWidth);
-    const PulseMask expected = kEveryByte << ((at + kOneAt) % kBitsPerByte);
+    const PulseMask expected = kEveryByte << ((at + kPilotOneAt) % kBitsPerByte);
     const auto mismatch = [&](std::size_t word) {
       return (ones_[word] ^ expected) | ~in_range_[word];
     };

@@ -255,8 +255,7 @@ inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMa
 std::size_t pilot_window(PulseDecoder::Fields& f, const ClassifiedPulses& pulses, std::size_t at,
                          std::size_t end) {
   assert(f.state == State::Pilot && f.bit_count == 0 && end - at >= kMaskWidth);
-  constexpr PulseMask kPilotOnes = 0x4040404040404040ULL;
-  // Whole whole_run of pilot bytes, as long as they last, then the window with
+  // Whole windows of pilot bytes, as long as they last, then the window with
   // a mismatch if one is left.
   const std::size_t whole_run = pulses.pilot_windows(at, end);
   PulseMask ones = 0;
@@ -322,7 +321,6 @@ struct SettledLock {
 
 inline SettledLock settle_lock(PulseDecoder::Fields& f, const ClassifiedPulses& pulses,
                                std::size_t lock) {
-  constexpr PulseMask kPilotByteOnes = 0x40;  // 0x02 in window order
   constexpr PulseMask kByteMask = 0xFF;
   f.bit_count = 0;
   f.byte_count = 1;
@@ -333,7 +331,7 @@ inline SettledLock settle_lock(PulseDecoder::Fields& f, const ClassifiedPulses& 
     f.bit_count = static_cast<std::uint8_t>(j);
     return {false, lock + 2 + j};
   }
-  if ((pulses.ones_window(lock + 1) & kByteMask) == kPilotByteOnes) {
+  if ((pulses.ones_window(lock + 1) & kByteMask) == (kPilotOnes & kByteMask)) {
     return {true, lock + 1};
   }
   f.byte_count = 2;  // a non-pilot byte after one pilot byte: too short
@@ -534,7 +532,6 @@ constexpr bool no_late_candidates(PulseMask ones) {
 }
 
 constexpr bool pilot_like(const WindowClasses& classes) {
-  constexpr PulseMask kEveryByte = 0x0101010101010101ULL;
   constexpr PulseMask kFirstByte = 0xFF;
   const PulseMask first = classes.ones & kFirstByte;
   // A single bit: clearing the lowest leaves none (no popcount instruction
