@@ -31,14 +31,15 @@ ScanStatus ended(std::FILE* out) {
 }
 
 // The buffer and the core are large, so they live for the run rather than on
-// the stack; the scan is not reentrant, like the decoder.
+// the stack; the scan is not reentrant, like the decoder. Both are set up at
+// compile time: the classifier is chosen when the scan starts.
 alignas(kPageSize) std::array<std::uint8_t, kReadSize> read_buffer;  // NOLINT: filled by each read
-Scanner scanner;  // NOLINT: chooses the classifier once, reset by each scan
+constinit Scanner scanner({}, Classifier::Portable);                 // NOLINT: reset by each scan
 
 }  // namespace
 
 ScanStatus scan_image(std::FILE* image, const ScanOptions& options, std::FILE* out) noexcept {
-  scanner.reset(options);
+  scanner.reset(options, best_classifier());
   for (;;) {
     errno = 0;
     const std::size_t got = std::fread(read_buffer.data(), 1, read_buffer.size(), image);

@@ -59,9 +59,6 @@ std::size_t format_result_line(const NameResult& result, const ScanOptions& opti
   return put(out, at, "\"\n");
 }
 
-Scanner::Scanner(const ScanOptions& options, Classifier classifier) noexcept
-    : options_(options), classifier_(classifier) {}
-
 void Scanner::reset(const ScanOptions& options) noexcept {
   options_ = options;
   decoder_ = PulseDecoder();

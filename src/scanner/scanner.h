@@ -69,12 +69,20 @@ class Scanner {
   // Results held at most before they must be taken.
   static constexpr std::size_t kMaxResults = 64;
 
-  explicit Scanner(const ScanOptions& options = {},
-                   Classifier classifier = best_classifier()) noexcept;
+  // Constant when the classifier is given as a constant, so that a scanner
+  // in static storage costs nothing at start-up.
+  constexpr explicit Scanner(const ScanOptions& options = {},
+                             Classifier classifier = best_classifier()) noexcept
+      : options_(options), classifier_(classifier) {}
 
   // Starts a new image with `options`, as a new scanner would, without
-  // making one (a scanner is large: front ends keep one and reuse it).
+  // making one (a scanner is large: front ends keep one and reuse it); the
+  // second form also changes the classifier.
   void reset(const ScanOptions& options) noexcept;
+  void reset(const ScanOptions& options, Classifier classifier) noexcept {
+    classifier_ = classifier;
+    reset(options);
+  }
 
   // Scans pulses from the front of `piece` and returns how many it used.
   // That is all of them unless the results are full (take them, then feed
