@@ -29,9 +29,10 @@ void message(std::string_view path, std::string_view reason) {
   std::fputs(text.c_str(), stderr);
 }
 
-int catalogue_main(const std::vector<std::string>& arguments) {
+// `argv` ends in a null pointer; its strings live for the run.
+int catalogue_main(int argc, const char* const* argv) {
   tapnames::use_binary_output();
-  const std::vector<std::string_view> views(arguments.begin(), arguments.end());
+  const std::vector<std::string_view> views(argv + std::min(argc, 1), argv + argc);
   catalogue::Parsed parsed = catalogue::parse_options(views);
   catalogue::Options& options = parsed.options;
   switch (parsed.action) {
@@ -102,18 +103,11 @@ int catalogue_main(const std::vector<std::string>& arguments) {
 #if defined(_WIN32)
 // Arguments arrive as UTF-16 and are kept as UTF-8, as paths are printed.
 int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    arguments.push_back(catalogue::printable(std::filesystem::path(argv[i])));
-  }
-  return catalogue_main(arguments);
+  const tapnames::Utf8Arguments arguments = tapnames::utf8_arguments(argc, argv);
+  return catalogue_main(arguments.argc, arguments.argv);
 }
 #else
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    arguments.emplace_back(argv[i]);
-  }
-  return catalogue_main(arguments);
+  return catalogue_main(argc, argv);
 }
 #endif
