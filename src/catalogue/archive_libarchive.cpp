@@ -100,7 +100,7 @@ void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t>
     sink.fail("out of memory");
     return;
   }
-  if (archive_read_open_filename(handle.get(), source.file.c_str(), kPieceSize) != ARCHIVE_OK) {
+  if (archive_read_open_filename(handle.get(), source.path.c_str(), kPieceSize) != ARCHIVE_OK) {
     sink.fail(reason(handle.get(), "cannot open archive"));
     return;
   }

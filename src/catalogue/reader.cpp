@@ -123,8 +123,8 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
   }
 }
 
-FilePtr open_file(const std::filesystem::path& path) {
-  return FilePtr(tapnames::open_binary(printable(path).c_str()));
+FilePtr open_file(const std::string& path) {
+  return FilePtr(tapnames::open_binary(path.c_str()));
 }
 
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
@@ -133,7 +133,7 @@ void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> 
     return;
   }
   errno = 0;
-  const FilePtr file = open_file(source.file);
+  const FilePtr file = open_file(source.path);
   if (!file) {
     sink.fail(system_reason(errno));
     return;

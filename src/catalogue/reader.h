@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "catalogue/walk.h"
@@ -48,9 +48,9 @@ struct FileClose {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileClose>;
 
-// Opens a file for binary reading as `tapnames` opens its images: by the wide
-// API on Windows, in the long form past 260 characters.
-FilePtr open_file(const std::filesystem::path& path);
+// Opens a file, named as printed, for binary reading as `tapnames` opens its
+// images: by the wide API on Windows, in the long form past 260 characters.
+FilePtr open_file(const std::string& path);
 
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes).
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer);

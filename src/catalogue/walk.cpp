@@ -65,14 +65,14 @@ class Walker {
       if (follow_) {
         chain_.push_back(fs::canonical(file, error));
       }
-      folder(file, argument.empty() ? std::string() : argument);
+      folder(file, argument);
       return;
     }
     SourceKind kind = SourceKind::Plain;
     if (!image_kind(argument, kind) && ends_with_any_case(argument, ".gz")) {
       kind = SourceKind::Gzip;
     }
-    add(file, argument, kind, fs::is_regular_file(status) ? fs::file_size(file, error) : 0);
+    add(argument, kind, fs::is_regular_file(status) ? fs::file_size(file, error) : 0);
   }
 
   std::vector<Source> take() {
@@ -85,8 +85,8 @@ class Walker {
   }
 
  private:
-  void add(const fs::path& file, std::string path, SourceKind kind, std::uint64_t size) {
-    sources_.push_back({std::move(path), file, kind, size});
+  void add(std::string path, SourceKind kind, std::uint64_t size) {
+    sources_.push_back({std::move(path), kind, size});
   }
 
   // `shown` is the folder as printed, empty for the current folder.
@@ -106,8 +106,7 @@ class Walker {
               });
     for (const fs::directory_entry& found : entries) {
       const std::string name = printable(found.path().filename());
-      const std::string path =
-          shown.empty() ? name : printable(from_printable(shown) / found.path().filename());
+      const std::string path = shown.empty() ? name : printable(found.path());
       entry(found, path, name);
     }
   }
@@ -157,8 +156,7 @@ class Walker {
       return;
     }
     if (image) {
-      add(entry.path(), path, kind,
-          link ? fs::file_size(entry.path(), error) : entry.file_size(error));
+      add(path, kind, link ? fs::file_size(entry.path(), error) : entry.file_size(error));
     }
   }
 
@@ -227,7 +225,7 @@ bool read_path_list(const std::string& name, bool null_separated, std::vector<st
 #endif
   } else {
     errno = 0;
-    owned = open_file(from_printable(name));
+    owned = open_file(name);
     file = owned.get();
   }
   if (file == nullptr) {

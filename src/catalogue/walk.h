@@ -28,8 +28,7 @@ namespace catalogue {
 enum class SourceKind { Plain, Gzip, Archive };
 
 struct Source {
-  std::string path;            // as printed: bytes on POSIX systems, UTF-8 on Windows
-  std::filesystem::path file;  // as opened
+  std::string path;  // as printed and opened: bytes on POSIX systems, UTF-8 on Windows
   SourceKind kind = SourceKind::Plain;
   std::uint64_t size = 0;  // bytes on disk, for the progress line; 0 if unknown
 };
