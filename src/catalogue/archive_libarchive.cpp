@@ -35,8 +35,9 @@ std::string reason(archive* handle, std::string_view fallback) {
   return text != nullptr ? std::string(text) : std::string(fallback);
 }
 
-// Reads one member into the sink; false when the archive cannot go on.
-bool read_member(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffer, bool& stopped) {
+// Reads one member into the sink, and says so when the archive cannot go on
+// after it; false when the archive is to be left.
+bool read_member(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffer) {
   for (;;) {
     const la_ssize_t got = archive_read_data(handle, buffer.data(), buffer.size());
     if (got == 0) {
@@ -45,10 +46,13 @@ bool read_member(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffe
     }
     if (got < 0) {
       sink.end(reason(handle, "cannot read member"));
-      return got != ARCHIVE_FATAL;
+      if (got == ARCHIVE_FATAL) {
+        sink.fail("cannot read on after a damaged member");
+        return false;
+      }
+      return true;
     }
     if (!sink.piece(buffer.first(static_cast<std::size_t>(got)))) {
-      stopped = true;
       sink.end("reading stopped");
       return false;
     }
@@ -78,11 +82,7 @@ void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buff
       continue;  // skipped by the next header
     }
     sink.begin(name);
-    bool stopped = false;
-    if (!read_member(handle, sink, buffer, stopped)) {
-      if (!stopped) {
-        sink.fail("cannot read on after a damaged member");
-      }
+    if (!read_member(handle, sink, buffer)) {
       return;
     }
   }
