@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "archive_writer.h"
+#include "run_outcome.h"
 #include "tape_builder.h"
 
 namespace {
@@ -25,21 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using tapes::TapeBuilder;
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
-std::string slurp(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-    text.push_back(static_cast<char>(c));
-  }
-  std::fclose(file);
-  return text;
-}
+using support::Outcome;
+using support::slurp;
 
 // Runs the catalogue in `folder` with `args`, `input` on standard input; as
 // an ordinary user with `unprivileged`, when the tests run as root.

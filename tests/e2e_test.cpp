@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "run_outcome.h"
 #include "scan.h"
 #include "tape_builder.h"
 #include "version.h"
@@ -55,20 +56,8 @@ std::vector<std::string> launcher() {
   return words;
 }
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status;
-};
-
-std::string slurp(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
-}
+using support::Outcome;
+using support::slurp;
 
 struct Invocation {
   std::vector<std::string> args;
