@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "bench_tape.h"
 #include "decoder/pulse_decoder.h"
@@ -39,6 +40,17 @@ void measure(benchmark::State& state, Decode decode) {
   report(state, pulses.size(), names);
 }
 
+// The classifier the benchmark's argument names; none, and the benchmark
+// skipped, when this CPU lacks it.
+std::optional<tapnames::Classifier> classifier_argument(benchmark::State& state) {
+  const auto classifier = static_cast<tapnames::Classifier>(state.range(0));
+  if (!tapnames::classifier_available(classifier)) {
+    state.SkipWithError("classifier not available on this CPU");
+    return std::nullopt;
+  }
+  return classifier;
+}
+
 void per_pulse(benchmark::State& state) {
   measure(state, [](tapnames::PulseDecoder& decoder, tapnames::TapeName& name,
                     std::span<const std::uint8_t> pulses) {
@@ -52,9 +64,8 @@ void per_pulse(benchmark::State& state) {
 
 // The bulk path with the classifier given as the benchmark's argument.
 void bulk(benchmark::State& state) {
-  const auto classifier = static_cast<tapnames::Classifier>(state.range(0));
-  if (!tapnames::classifier_available(classifier)) {
-    state.SkipWithError("classifier not available on this CPU");
+  const auto classifier = classifier_argument(state);
+  if (!classifier) {
     return;
   }
   measure(state, [classifier](tapnames::PulseDecoder& decoder, tapnames::TapeName& name,
@@ -64,7 +75,7 @@ void bulk(benchmark::State& state) {
     int names = 0;
     while (!pulses.empty()) {
       const std::size_t size = std::min(pulses.size(), tapnames::kMaxClassifiedPulses);
-      classified.classify(pulses.first(size), classifier);
+      classified.classify(pulses.first(size), *classifier);
       for (std::size_t at = 0; at < size;) {
         const auto result = decoder.feed_pulses(classified, at, name);
         names += result.found ? 1 : 0;
@@ -79,9 +90,8 @@ void bulk(benchmark::State& state) {
 // The scan core as the command line drives it: pieces of one 128 KiB read,
 // the results taken after each; the classifier is the argument.
 void scan(benchmark::State& state) {
-  const auto classifier = static_cast<tapnames::Classifier>(state.range(0));
-  if (!tapnames::classifier_available(classifier)) {
-    state.SkipWithError("classifier not available on this CPU");
+  const auto classifier = classifier_argument(state);
+  if (!classifier) {
     return;
   }
   constexpr std::size_t kRead = std::size_t{128} * 1024;
@@ -89,7 +99,7 @@ void scan(benchmark::State& state) {
   const auto& pulses = tape();
   int names = 0;
   for (auto _ : state) {
-    scanner = tapnames::Scanner({true, false}, classifier);
+    scanner = tapnames::Scanner({true, false}, *classifier);
     for (std::size_t at = 0; at < pulses.size();) {
       const auto piece = std::span(pulses).subspan(at, std::min(kRead, pulses.size() - at));
       for (std::size_t used = 0; used < piece.size();) {
