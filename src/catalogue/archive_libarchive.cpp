@@ -88,6 +88,21 @@ void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buff
   }
 }
 
+// Reads the members of the archive that `open` opens on a new reader.
+template <typename Open>
+void read_opened(const Open& open, ImageSink& sink, std::span<std::uint8_t> buffer) {
+  const ArchivePtr handle = new_reader();
+  if (!handle) {
+    sink.fail("out of memory");
+    return;
+  }
+  if (open(handle.get()) != ARCHIVE_OK) {
+    sink.fail(reason(handle.get(), "cannot open archive"));
+    return;
+  }
+  read_members(handle.get(), sink, buffer);
+}
+
 }  // namespace
 
 bool reads_archives() {
@@ -95,30 +110,20 @@ bool reads_archives() {
 }
 
 void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  const ArchivePtr handle = new_reader();
-  if (!handle) {
-    sink.fail("out of memory");
-    return;
-  }
-  if (archive_read_open_filename(handle.get(), source.path.c_str(), kPieceSize) != ARCHIVE_OK) {
-    sink.fail(reason(handle.get(), "cannot open archive"));
-    return;
-  }
-  read_members(handle.get(), sink, buffer);
+  read_opened(
+      [&source](archive* handle) {
+        return archive_read_open_filename(handle, source.path.c_str(), kPieceSize);
+      },
+      sink, buffer);
 }
 
-void read_archive_memory(std::span<const std::uint8_t> archive, ImageSink& sink,
+void read_archive_memory(std::span<const std::uint8_t> bytes, ImageSink& sink,
                          std::span<std::uint8_t> buffer) {
-  const ArchivePtr handle = new_reader();
-  if (!handle) {
-    sink.fail("out of memory");
-    return;
-  }
-  if (archive_read_open_memory(handle.get(), archive.data(), archive.size()) != ARCHIVE_OK) {
-    sink.fail(reason(handle.get(), "cannot open archive"));
-    return;
-  }
-  read_members(handle.get(), sink, buffer);
+  read_opened(
+      [bytes](archive* handle) {
+        return archive_read_open_memory(handle, bytes.data(), bytes.size());
+      },
+      sink, buffer);
 }
 
 }  // namespace catalogue

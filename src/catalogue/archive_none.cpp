@@ -19,7 +19,7 @@ void read_archive(const Source& /*source*/, ImageSink& sink, std::span<std::uint
   sink.fail(kNoArchives);
 }
 
-void read_archive_memory(std::span<const std::uint8_t> /*archive*/, ImageSink& sink,
+void read_archive_memory(std::span<const std::uint8_t> /*bytes*/, ImageSink& sink,
                          std::span<std::uint8_t> /*buffer*/) {
   sink.fail(kNoArchives);
 }
