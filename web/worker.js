@@ -18,33 +18,23 @@ const kProgressInterval = 100;  // ms between progress messages
 // `how.reader` says which way was taken; `how.chunks` asks for the second.
 async function* slices(file, how) {
   const stream = file.stream();
-  let reader = null;
+  let byob = null;
   try {
-    reader = how.chunks ? null : stream.getReader({mode: 'byob'});
+    byob = how.chunks ? null : stream.getReader({mode: 'byob'});
   } catch (error) {
-    reader = null;  // not a byte stream here: take its chunks as they come
+    byob = null;  // not a byte stream here: take its chunks as they come
   }
-  how.reader = reader === null ? 'chunks' : 'byob';
-  if (reader === null) {
-    const plain = stream.getReader();
-    try {
-      for (;;) {
-        const {value, done} = await plain.read();
-        if (done) return;
-        if (yield value) return;
-      }
-    } finally {
-      plain.releaseLock();
-      stream.cancel().catch(() => {});
-    }
-  }
-  let buffer = new ArrayBuffer(kSliceSize);
+  how.reader = byob === null ? 'chunks' : 'byob';
+  const reader = byob ?? stream.getReader();
+  let buffer = byob === null ? null : new ArrayBuffer(kSliceSize);
   try {
     for (;;) {
-      const {value, done} = await reader.read(new Uint8Array(buffer, 0, kSliceSize));
+      const {value, done} = await (byob === null
+        ? reader.read()
+        : reader.read(new Uint8Array(buffer, 0, kSliceSize)));
       if (done) return;
       if (yield value) return;
-      buffer = value.buffer;
+      if (byob !== null) buffer = value.buffer;
     }
   } finally {
     reader.releaseLock();
