@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The scan core: pieces of an image through the decoder's bulk path, one
-// classified read at a time, and the results found numbered and placed.
+// The scan core: pieces of an image, passed over where no name can begin and
+// otherwise taken through the decoder's bulk path a classified read at a
+// time, and the results found numbered and placed.
 #include "scanner/scanner.h"
 
 #include <algorithm>
