@@ -350,8 +350,11 @@ __attribute__((target("avx512bw"), always_inline)) inline void lock_lanes(LockLa
   before.six = six;
 }
 
-// One window on its own, as classify_avx512 does each.
-__attribute__((target("avx512bw"))) WindowClasses avx512_window(const std::uint8_t* pulses) {
+// 64 pulses a step: AVX-512 compares straight into a 64-bit mask, one bit a
+// pulse, which is the window itself. The ones are the pulses in range that
+// are not zeros, v - 19 > 13, compared under the in-range mask.
+__attribute__((target("avx512bw"), always_inline)) inline WindowClasses avx512_window(
+    const std::uint8_t* pulses) {
   const __m512i shifted =
       _mm512_sub_epi8(_mm512_loadu_si512(pulses), _mm512_set1_epi8(static_cast<char>(kZeroLow)));
   const __mmask64 within =
@@ -361,23 +364,22 @@ __attribute__((target("avx512bw"))) WindowClasses avx512_window(const std::uint8
           within};
 }
 
-// The same test on 64 pulses a step: AVX-512 compares straight into a 64-bit
-// mask, one bit a pulse, which is the window itself. The ones are the pulses
-// in range that are not zeros, v - 19 > 13, compared under the in-range mask.
-// The lock candidates of each eight windows are found while the next eight
-// are loaded, so that the work on them hides the wait for the pulses.
+// One window on its own, for classify_window, which is not built for
+// AVX-512 and so cannot take avx512_window inline.
+__attribute__((target("avx512bw"))) WindowClasses avx512_one_window(const std::uint8_t* pulses) {
+  return avx512_window(pulses);
+}
+
+// The windows of a piece with avx512_window. The lock candidates of each
+// eight windows are found while the next eight are loaded, so that the work
+// on them hides the wait for the pulses.
 __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pulses,
                                                          std::size_t windows,
                                                          const ClassArrays& out) {
-  const __m512i zero_low = _mm512_set1_epi8(static_cast<char>(kZeroLow));
-  const __m512i range_width = _mm512_set1_epi8(static_cast<char>(kInRangeWidth));
-  const __m512i zero_width = _mm512_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
   const auto classify = [&](std::size_t w) __attribute__((target("avx512bw"), always_inline)) {
-    const __m512i shifted =
-        _mm512_sub_epi8(_mm512_loadu_si512(pulses + (w * kMaskWidth)), zero_low);
-    const __mmask64 within = _mm512_cmple_epu8_mask(shifted, range_width);
-    out.in_range[w] = within;
-    out.ones[w] = _mm512_mask_cmpgt_epu8_mask(within, shifted, zero_width);
+    const WindowClasses classes = avx512_window(pulses + (w * kMaskWidth));
+    out.in_range[w] = classes.in_range;
+    out.ones[w] = classes.ones;
   };
   LockLanes before{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
                    _mm512_setzero_si512()};
@@ -447,7 +449,7 @@ WindowClasses classify_window(Classifier classifier, const std::uint8_t* pulses)
   switch (classifier) {
 #if TAPNAMES_WIDE_VECTORS
     case Classifier::Avx512:
-      return avx512_window(pulses);
+      return avx512_one_window(pulses);
     case Classifier::Avx2:  // one window is too few for more than SSE2
 #endif
 #if TAPNAMES_X86_64
