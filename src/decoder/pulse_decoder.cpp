@@ -67,6 +67,14 @@ constexpr std::uint8_t shifted_in(std::uint8_t shift_register, bool one) {
   return static_cast<std::uint8_t>((unsigned{shift_register} << 1U) | (one ? 1U : 0U));
 }
 
+// Locks on: the register reads 0x02, the lock's own byte is the pilot's first.
+inline void lock_on(PulseDecoder::Fields& f) {
+  f.shift_register = kPilotByte;
+  f.bit_count = 0;
+  f.byte_count = 1;
+  f.state = State::Pilot;
+}
+
 // Shifts a pulse in as a bit of the current tape block. An out-of-range pulse
 // abandons the block (the register keeps the shifted value). Returns true when
 // the pulse completed a byte.
@@ -135,9 +143,7 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name,
       // Out-of-range pulses count as zero bits while searching.
       f.shift_register = shifted_in(f.shift_register, pulse_class == PulseClass::One);
       if (f.shift_register == kPilotByte) {
-        f.bit_count = 0;
-        f.byte_count = 1;
-        f.state = State::Pilot;
+        lock_on(f);
       }
       return 0;
 
@@ -198,10 +204,7 @@ std::size_t search_window(PulseDecoder::Fields& f, PulseMask ones) {
     f.shift_register = register_after(ones);
     return kMaskWidth;
   }
-  f.shift_register = kPilotByte;
-  f.bit_count = 0;
-  f.byte_count = 1;
-  f.state = State::Pilot;
+  lock_on(f);
   return static_cast<std::size_t>(std::countr_zero(locks)) + 1;
 }
 
@@ -404,8 +407,7 @@ std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pul
                             std::size_t end) {
   assert(f.state == State::Searching && end - at >= kMaskWidth);
   const auto stand = [&f](std::size_t lock) {
-    f.shift_register = kPilotByte;
-    f.state = State::Pilot;
+    lock_on(f);
     return lock + 1;
   };
   std::size_t resume = at;  // the first pulse the search sees again
@@ -449,7 +451,7 @@ std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pul
       const std::size_t lock =
           (word * kMaskWidth) + static_cast<std::size_t>(std::countr_zero(candidates));
       candidates &= candidates - 1;
-      if (lock < resume || lock < at) {
+      if (lock < resume) {
         continue;
       }
       if (lock >= end) {
@@ -458,8 +460,6 @@ std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pul
       if (end - lock <= kBitsPerByte + kMaskWidth) {
         // Near the end of the piece the pilot kernel has no whole window; the
         // lock is handed over as it stands.
-        f.bit_count = 0;
-        f.byte_count = 1;
         return stand(lock);
       }
       const SettledLock settled = settle_lock(f, pulses, lock);
