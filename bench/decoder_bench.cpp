@@ -8,6 +8,7 @@
 
 #include "bench_tape.h"
 #include "decoder/pulse_decoder.h"
+#include "scan.h"
 #include "scanner/scanner.h"
 
 namespace {
@@ -94,14 +95,14 @@ void scan(benchmark::State& state) {
   if (!classifier) {
     return;
   }
-  constexpr std::size_t kRead = std::size_t{128} * 1024;
   static tapnames::Scanner scanner;
   const auto& pulses = tape();
   int names = 0;
   for (auto _ : state) {
     scanner = tapnames::Scanner({true, false}, *classifier);
     for (std::size_t at = 0; at < pulses.size();) {
-      const auto piece = std::span(pulses).subspan(at, std::min(kRead, pulses.size() - at));
+      const auto piece =
+          std::span(pulses).subspan(at, std::min(tapnames::kReadSize, pulses.size() - at));
       for (std::size_t used = 0; used < piece.size();) {
         used += scanner.feed(piece.subspan(used));
         names += static_cast<int>(scanner.results().size());

@@ -10,9 +10,6 @@
 namespace tapnames {
 namespace {
 
-// Large reads keep the system calls few; the core classifies each in pieces
-// that stay in the cache.
-constexpr std::size_t kReadSize = std::size_t{128} * 1024;
 // The system copies into a buffer that starts on a page fastest.
 constexpr std::size_t kPageSize = 4096;
 

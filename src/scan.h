@@ -4,11 +4,16 @@
 // mode. Knows nothing of the command line.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "scanner/scanner.h"
 
 namespace tapnames {
+
+// The size of the scan's reads: large, so that the system calls are few; the
+// core classifies each in pieces that stay in the cache.
+inline constexpr std::size_t kReadSize = std::size_t{128} * 1024;
 
 enum class ScanStatus {
   Complete,    // the whole image, or up to the first name in first-name mode
