@@ -57,7 +57,7 @@ class PieceSizes {
   std::size_t next() {
     state_ = (state_ * 1103515245U) + 12345U;
     const std::uint32_t r = state_ >> 8U;
-    constexpr std::size_t kWindow = 64;
+    constexpr std::size_t kWindow = tapnames::kMaskWidth;
     constexpr std::size_t kGroup = kWindow * kWindow;
     switch (kind_) {
       case 0:
@@ -82,15 +82,9 @@ void check_core(std::span<const std::uint8_t> tape, bool escape, tapnames::Class
   const support::CoreScan core = support::core_scan(
       tape, [&sizes] { return sizes.next(); }, {.extract_all = true, .escape = escape}, classifier);
   require(!core.stalled);
-  std::vector<std::uint8_t> with_end(tape.begin(), tape.end());
-  require(core.lines == model::scan_output(with_end, true, escape));
-  with_end.push_back(tapnames::kEndOfFilePulse);  // the model's reports include the end's
-  const support::Decoded model = support::model_decode(with_end);
-  require(model.reports.size() == core.results.size());
-  for (std::size_t i = 0; i < core.results.size(); ++i) {
-    require(model.reports[i].pulse == core.results[i].offset + tapnames::kReportDistance);
-    require(core.results[i].block_type == 1 || core.results[i].block_type == 2);
-  }
+  const std::vector<std::uint8_t> image(tape.begin(), tape.end());
+  require(core.lines == model::scan_output(image, true, escape));
+  require(core.results == support::model_core_results(tape, true));
 }
 
 }  // namespace
@@ -103,10 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               model::scan_output(tape, extract_all, escape));
     }
   }
-  for (const auto classifier : tapnames::kClassifiers) {
-    if (tapnames::classifier_available(classifier)) {
-      check_core(tape, size > 1 && (data[1] & 1U) != 0, classifier);
-    }
+  for (const auto classifier : support::classifiers()) {
+    check_core(tape, size > 1 && (data[1] & 1U) != 0, classifier);
   }
   return 0;
 }

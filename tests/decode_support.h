@@ -22,6 +22,17 @@
 
 namespace support {
 
+// The classifiers this CPU has, the portable one first.
+inline std::vector<tapnames::Classifier> classifiers() {
+  std::vector<tapnames::Classifier> available;
+  for (const auto classifier : tapnames::kClassifiers) {
+    if (tapnames::classifier_available(classifier)) {
+      available.push_back(classifier);
+    }
+  }
+  return available;
+}
+
 struct Report {
   std::size_t pulse;  // index of the pulse that completed the name
   std::string name;   // the 16 name bytes
@@ -159,6 +170,35 @@ struct CoreScan {
   bool stalled = false;  // the core took nothing while not done: it would loop for ever
 };
 
+inline CoreResult core_result(const tapnames::NameResult& result) {
+  return {result.number, result.offset, result.block_type, name_bytes(result.name.data())};
+}
+
+// The model's names as the core gives them: each placed 248 pulses before
+// the pulse that reported it (the end-of-image pulse counts as pulse
+// `size`), its block type read from the tape itself (the tenth header byte,
+// its pulses' one bits most significant first); in first-name mode the first.
+inline std::vector<CoreResult> model_core_results(std::span<const std::uint8_t> tape,
+                                                  bool extract_all) {
+  constexpr std::size_t kBlockTypeAt = 9 * 8;  // after the nine sync bytes
+  std::vector<std::uint8_t> with_end(tape.begin(), tape.end());
+  with_end.push_back(tapnames::kEndOfFilePulse);
+  std::vector<CoreResult> found;
+  for (const auto& report : model_decode(with_end).reports) {
+    const std::uint64_t offset = report.pulse - tapnames::kReportDistance;
+    unsigned type = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      const std::uint8_t pulse = tape[offset + kBlockTypeAt + i];
+      type = (type << 1U) | (pulse >= tapnames::kOneLow && pulse <= tapnames::kOneHigh ? 1U : 0U);
+    }
+    found.push_back({found.size() + 1, offset, type, report.name});
+    if (!extract_all) {
+      break;
+    }
+  }
+  return found;
+}
+
 // The scan core over `tape` in pieces whose sizes `next_piece` chooses (as a
 // front end's reads or slices would be), then the end of the image; in
 // first-name mode it stops at the name.
@@ -171,8 +211,7 @@ inline CoreScan core_scan(std::span<const std::uint8_t> tape,
   const auto take = [&] {
     std::array<char, tapnames::kMaxResultLine> line{};
     for (const auto& result : scanner.results()) {
-      out.results.push_back(
-          {result.number, result.offset, result.block_type, name_bytes(result.name.data())});
+      out.results.push_back(core_result(result));
       out.lines.append(line.data(), tapnames::format_result_line(result, options, line));
     }
     scanner.clear_results();

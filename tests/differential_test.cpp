@@ -19,20 +19,11 @@
 
 namespace {
 
+using support::classifiers;
 using support::Decoded;
 using tapnames::Classifier;
 using tapnames::kMaskWidth;
 using tapnames::PulseMask;
-
-std::vector<Classifier> classifiers() {
-  std::vector<Classifier> available;
-  for (const auto c : tapnames::kClassifiers) {
-    if (tapnames::classifier_available(c)) {
-      available.push_back(c);
-    }
-  }
-  return available;
-}
 
 std::vector<std::uint8_t> random_tape(std::mt19937& random) {
   tapes::TapeBuilder tape;
@@ -148,7 +139,7 @@ TEST(Differential, EveryChangeOfStateAtEveryWindowOffset) {
 // first read, at many offsets.
 TEST(Differential, ScanAcrossReadsMatchesTheModel) {
   const auto header = tapes::TapeBuilder().header("ACROSS").header("AFTER").take();
-  for (const std::size_t boundary : {tapnames::kMaxClassifiedPulses, std::size_t{128} * 1024}) {
+  for (const std::size_t boundary : {tapnames::kMaxClassifiedPulses, tapnames::kReadSize}) {
     for (std::size_t back = 1; back < header.size(); back += 997) {
       tapes::TapeBuilder tape;
       tape.slow_pulses(boundary - back, static_cast<std::uint_fast32_t>(back));
@@ -171,28 +162,6 @@ TEST(Differential, HeaderCutAtEveryPulse) {
   std::vector<std::uint8_t> whole = block;
   whole.push_back(tapnames::kEndOfFilePulse);
   EXPECT_EQ(support::model_decode(whole).reports.size(), 1U);  // the end is not lost
-}
-
-TEST(Differential, EveryClassifierMatchesThePortableOne) {
-  std::mt19937 random(7);
-  std::vector<std::uint8_t> pulses(4 * tapnames::kMaskWidth + 17);
-  tapnames::ClassifiedPulses portable;
-  tapnames::ClassifiedPulses other;
-  for (int round = 0; round < 200; ++round) {
-    for (auto& pulse : pulses) {
-      pulse = static_cast<std::uint8_t>(round % 2 == 0 ? random() : 16 + random() % 36);
-    }
-    portable.classify(pulses, Classifier::Portable);
-    for (const Classifier classifier : classifiers()) {
-      other.classify(pulses, classifier);
-      for (std::size_t at = 0; at + tapnames::kMaskWidth <= pulses.size(); ++at) {
-        ASSERT_EQ(other.ones_window(at), portable.ones_window(at)) << at;
-        ASSERT_EQ(other.in_range_window(at), portable.in_range_window(at)) << at;
-        ASSERT_EQ(other.lock_word(at / tapnames::kMaskWidth),
-                  portable.lock_word(at / tapnames::kMaskWidth));
-      }
-    }
-  }
 }
 
 // The cases the candidate walk turns on, generated rather than left to random
@@ -305,6 +274,19 @@ void expect_same_classes(std::span<const std::uint8_t> pulses, Classifier classi
         << who << " word " << word;
     ASSERT_EQ(other.next_linked_word(word), portable.next_linked_word(word))
         << who << " word " << word;
+  }
+}
+
+TEST(Differential, EveryClassifierMatchesThePortableOne) {
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> pulses(4 * tapnames::kMaskWidth + 17);
+  for (int round = 0; round < 200; ++round) {
+    for (auto& pulse : pulses) {
+      pulse = static_cast<std::uint8_t>(round % 2 == 0 ? random() : 16 + random() % 36);
+    }
+    for (const Classifier classifier : classifiers()) {
+      expect_same_classes(pulses, classifier, "round " + std::to_string(round));
+    }
   }
 }
 

@@ -25,32 +25,6 @@ using tapnames::Scanner;
 
 using support::CoreResult;
 
-// The byte of eight pulses at `at`, most significant bit first.
-unsigned byte_at(const std::vector<std::uint8_t>& tape, std::size_t at) {
-  unsigned value = 0;
-  for (std::size_t i = 0; i < 8; ++i) {
-    value = (value << 1U) | (tape[at + i] >= 33 && tape[at + i] <= 47 ? 1U : 0U);
-  }
-  return value;
-}
-
-// The model's names, each placed 248 pulses before the pulse that reported
-// it (the end-of-image pulse counts as pulse `size`), its block type read
-// from the tape itself: the tenth header byte.
-std::vector<CoreResult> expected(const std::vector<std::uint8_t>& tape, bool extract_all) {
-  std::vector<std::uint8_t> with_end = tape;
-  with_end.push_back(tapnames::kEndOfFilePulse);
-  std::vector<CoreResult> found;
-  for (const auto& report : support::model_decode(with_end).reports) {
-    const std::uint64_t offset = report.pulse - tapnames::kReportDistance;
-    found.push_back({found.size() + 1, offset, byte_at(tape, offset + 72), report.name});
-    if (!extract_all) {
-      break;
-    }
-  }
-  return found;
-}
-
 // Several headers of both types among noise, spread over many summary groups,
 // the last ending the image so that the end-of-image pulse reports it.
 std::vector<std::uint8_t> mixed_tape(unsigned seed) {
@@ -72,7 +46,7 @@ std::vector<std::uint8_t> mixed_tape(unsigned seed) {
 
 TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
   // Each size class puts the ends of pieces at another edge of the bulk path.
-  constexpr std::size_t kRead = std::size_t{128} * 1024;  // the command line's reads
+  constexpr std::size_t kRead = tapnames::kReadSize;  // the command line's reads
   std::vector<std::size_t> sizes = {1, 2, 7, 8, 9, kRead - 1, kRead, kRead + 1};
   for (const std::size_t size : {kMaxClassifiedPulses - 1, kMaxClassifiedPulses,
                                  kMaxClassifiedPulses + 1, 3 * kMaxClassifiedPulses}) {
@@ -93,9 +67,9 @@ TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
   for (unsigned seed = 1; seed <= 3; ++seed) {
     const auto tape = mixed_tape(seed);
     for (const bool all : {false, true}) {
+      const auto want = support::model_core_results(tape, all);
+      ASSERT_EQ(want.size(), all ? 7U : 1U);
       for (const bool escape : {false, true}) {
-        const auto want = expected(tape, all);
-        ASSERT_EQ(want.size(), all ? 7U : 1U);
         const std::string lines = model::scan_output(tape, all, escape);
         std::mt19937 random(seed);
         std::vector<std::function<std::size_t()>> pieces;
@@ -104,10 +78,7 @@ TEST(Scanner, PiecesOfEverySizeMatchTheModel) {
         }
         pieces.emplace_back([&random] { return 1 + random() % 9000; });
         for (const auto& piece : pieces) {
-          for (const auto classifier : tapnames::kClassifiers) {
-            if (!tapnames::classifier_available(classifier)) {
-              continue;
-            }
+          for (const auto classifier : support::classifiers()) {
             const support::CoreScan got =
                 support::core_scan(tape, piece, {all, escape}, classifier);
             ASSERT_FALSE(got.stalled) << "seed " << seed;
@@ -158,7 +129,8 @@ TEST(Scanner, ShortestPilotsWhereverTheyFall) {
         ASSERT_EQ(scanner.results().size(), pilot_bytes == 958 ? 1U : 0U)
             << before << " pulses before, behind data " << behind_data;
         if (before % 500 == 0 || behind_data) {
-          ASSERT_EQ(expected(tape, true).size(), scanner.results().size()) << before;
+          ASSERT_EQ(support::model_core_results(tape, true).size(), scanner.results().size())
+              << before;
         }
       }
     }
@@ -175,7 +147,7 @@ TEST(Scanner, HandsOverResultsWhenFull) {
     builder.header("N" + std::to_string(i), 1, 959);
   }
   const auto tape = builder.take();
-  const auto want = expected(tape, true);
+  const auto want = support::model_core_results(tape, true);
   ASSERT_EQ(want.size(), kNames);
   static Scanner scanner;
   scanner = Scanner({true, false});
@@ -185,15 +157,14 @@ TEST(Scanner, HandsOverResultsWhenFull) {
     used += scanner.feed(std::span(tape).subspan(used));
     EXPECT_LT(scanner.results().size(), Scanner::kMaxResults);  // room left for the end
     for (const auto& r : scanner.results()) {
-      got.push_back({r.number, r.offset, r.block_type, support::name_bytes(r.name.data())});
+      got.push_back(support::core_result(r));
     }
     scanner.clear_results();
   }
   scanner.finish();
   ASSERT_EQ(scanner.results().size(), 1U);
   EXPECT_EQ(scanner.results()[0].offset, tape.size() - tapnames::kReportDistance);
-  const auto& last = scanner.results()[0];
-  got.push_back({last.number, last.offset, last.block_type, support::name_bytes(last.name.data())});
+  got.push_back(support::core_result(scanner.results()[0]));
   EXPECT_EQ(got, want);
   EXPECT_GE(calls, 3U);
   EXPECT_EQ(scanner.pulses_scanned(), tape.size());
