@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Decoder throughput in G pulses/s: the per-pulse loop, the bulk path and the
-# scan core (with each classifier the CPU has: bulk/0 and scan/0 portable, /1
-# SSE2, /2 AVX2, /3 AVX-512BW) on the same synthetic tape, repeated, with the
-# range over repetitions.
+# scan core (with each classifier the CPU has, named: bulk/portable,
+# scan/avx2...) on the same synthetic tape, repeated, with the range over
+# repetitions. The classifiers the CPU lacks are named as skipped.
 #
 #   bench/decoder.sh [BUILD_DIR] [REPETITIONS]
 set -euo pipefail
@@ -16,13 +16,13 @@ repetitions=${2:-10}
 }
 cmake --build "$build" --target decoder_bench >/dev/null
 "$build/bench/decoder_bench" --benchmark_repetitions="$repetitions" --benchmark_format=csv \
-    2>/dev/null | awk -F, '
-  /^"(per_pulse|bulk\/[0-9]|scan\/[0-9])",/ {
+    2> >(grep skipped >&2) | awk -F, '
+  /^"(per_pulse|bulk\/[a-z0-9-]+|scan\/[a-z0-9-]+)",/ {
     gsub(/"/, "", $1); rate = $7 / 1e9; n[$1]++; sum[$1] += rate
     if (!($1 in low) || rate < low[$1]) low[$1] = rate
     if (rate > high[$1]) high[$1] = rate
   }
   END {
-    for (name in n) printf "  %-9s %5.2f G pulses/s mean  (range %5.2f-%5.2f, %d runs)\n", name,
+    for (name in n) printf "  %-18s %5.2f G pulses/s mean  (range %5.2f-%5.2f, %d runs)\n", name,
                            sum[name] / n[name], low[name], high[name], n[name]
   }' | sort

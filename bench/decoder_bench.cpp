@@ -4,12 +4,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <optional>
+#include <cstdio>
+#include <string>
 
 #include "bench_tape.h"
-#include "decoder/pulse_decoder.h"
-#include "scan.h"
-#include "scanner/scanner.h"
+#include "pulse_decoder.h"
+#include "scanner.h"
 
 namespace {
 
@@ -41,17 +41,6 @@ void measure(benchmark::State& state, Decode decode) {
   report(state, pulses.size(), names);
 }
 
-// The classifier the benchmark's argument names; none, and the benchmark
-// skipped, when this CPU lacks it.
-std::optional<tapnames::Classifier> classifier_argument(benchmark::State& state) {
-  const auto classifier = static_cast<tapnames::Classifier>(state.range(0));
-  if (!tapnames::classifier_available(classifier)) {
-    state.SkipWithError("classifier not available on this CPU");
-    return std::nullopt;
-  }
-  return classifier;
-}
-
 void per_pulse(benchmark::State& state) {
   measure(state, [](tapnames::PulseDecoder& decoder, tapnames::TapeName& name,
                     std::span<const std::uint8_t> pulses) {
@@ -63,12 +52,8 @@ void per_pulse(benchmark::State& state) {
   });
 }
 
-// The bulk path with the classifier given as the benchmark's argument.
-void bulk(benchmark::State& state) {
-  const auto classifier = classifier_argument(state);
-  if (!classifier) {
-    return;
-  }
+// The bulk path with `classifier`.
+void bulk(benchmark::State& state, const tapnames::Classifier* classifier) {
   measure(state, [classifier](tapnames::PulseDecoder& decoder, tapnames::TapeName& name,
                               std::span<const std::uint8_t> pulses) {
     // As the scan does: classify one piece, then walk it.
@@ -89,43 +74,46 @@ void bulk(benchmark::State& state) {
 }
 
 // The scan core as the command line drives it: pieces of one 128 KiB read,
-// the results taken after each; the classifier is the argument.
-void scan(benchmark::State& state) {
-  const auto classifier = classifier_argument(state);
-  if (!classifier) {
-    return;
-  }
+// each name handed over as it is found; with `classifier`.
+void scan(benchmark::State& state, const tapnames::Classifier* classifier) {
   static tapnames::Scanner scanner;
   const auto& pulses = tape();
   int names = 0;
+  const auto count = [&names](const tapnames::NameResult& /*result*/) { ++names; };
   for (auto _ : state) {
-    scanner = tapnames::Scanner({true, false}, *classifier);
+    scanner = tapnames::Scanner(tapnames::ScanMode::AllNames, *classifier);
     for (std::size_t at = 0; at < pulses.size();) {
       const auto piece =
           std::span(pulses).subspan(at, std::min(tapnames::kReadSize, pulses.size() - at));
-      for (std::size_t used = 0; used < piece.size();) {
-        used += scanner.feed(piece.subspan(used));
-        names += static_cast<int>(scanner.results().size());
-        scanner.clear_results();
-      }
+      scanner.scan(piece, count);
       at += piece.size();
     }
-    scanner.finish();
-    names += static_cast<int>(scanner.results().size());
+    scanner.finish(count);
     benchmark::DoNotOptimize(names);
   }
   report(state, pulses.size(), names);
 }
 
-BENCHMARK(per_pulse)->Unit(benchmark::kMillisecond);
-// Arguments: the classifiers, portable first (see tapnames::Classifier).
-BENCHMARK(bulk)
-    ->DenseRange(0, std::size(tapnames::kClassifiers) - 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(scan)
-    ->DenseRange(0, std::size(tapnames::kClassifiers) - 1)
-    ->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+// The per-pulse loop, then the bulk path and the scan core with each
+// classifier this CPU runs, named by it (bulk/avx2, scan/portable...); the
+// classifiers it skips are said on standard error.
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RegisterBenchmark("per_pulse", per_pulse)->Unit(benchmark::kMillisecond);
+  for (const tapnames::Classifier* classifier : tapnames::all_classifiers()) {
+    const std::string name(classifier->name);
+    if (!classifier->available()) {
+      std::fprintf(stderr, "decoder_bench: skipped %s: not available on this CPU\n", name.c_str());
+      continue;
+    }
+    benchmark::RegisterBenchmark(("bulk/" + name).c_str(), bulk, classifier)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("scan/" + name).c_str(), scan, classifier)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Scan speed of the web page's modules alone, in node, through the page's
-// own driver (web/scan_core.js), slices of 1 MiB as the page's worker reads:
+// own driver (src/web/scan_core.js), slices of 1 MiB as the page's worker reads:
 //   node bench/web_module.js build-web/web IMAGE [RUNS]
 // Make an image with build/tests/make_web_tapes --large IMAGE 256. The image
 // is held in memory, so this measures the module, not reading.
@@ -8,7 +8,7 @@
 
 const fs = require('fs');
 const path = require('path');
-const {ScanCore} = require(path.join(__dirname, '..', 'web', 'scan_core.js'));
+const {ScanCore} = require(path.join(__dirname, '..', 'src', 'web', 'scan_core.js'));
 
 const [wasmDir, imagePath, runsText] = process.argv.slice(2);
 if (!imagePath) {

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # tapnames_windows_program(TARGET DESCRIPTION): what a console program needs on
 # Windows, for each program the project installs there:
-# - the wide entry point wmain (see src/main.cpp), which MinGW links with
+# - the wide entry point wmain (see src/cli/main.cpp), which MinGW links with
 #   -municode;
 # - a manifest: the UTF-8 code page, long paths, no elevation, Windows 10 and
 #   later;

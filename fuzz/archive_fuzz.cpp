@@ -13,9 +13,10 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/archive_reader.h"
-#include "catalogue/reader.h"
-#include "scanner/scanner.h"
+#include "archive_reader.h"
+#include "name_render.h"
+#include "reader.h"
+#include "scanner.h"
 
 namespace {
 
@@ -35,14 +36,11 @@ class CheckingSink final : public catalogue::ImageSink {
   void begin(std::string_view /*member*/) override {
     require(!in_image_);
     in_image_ = true;
-    scanner_.reset({.extract_all = true, .escape = true});
+    scanner_.reset(tapnames::ScanMode::AllNames);
   }
   bool piece(std::span<const std::uint8_t> pulses) override {
     require(in_image_ && !pulses.empty() && pulses.size() <= catalogue::kPieceSize);
-    for (std::size_t used = 0; used < pulses.size();) {
-      used += scanner_.feed(pulses.subspan(used));
-      take();
-    }
+    scanner_.scan(pulses, check);
     read_ += pulses.size();
     return read_ < kBudget;
   }
@@ -50,21 +48,17 @@ class CheckingSink final : public catalogue::ImageSink {
     require(in_image_);
     in_image_ = false;
     if (error.empty()) {
-      scanner_.finish();
-      take();
+      scanner_.finish(check);
     }
   }
   void fail(std::string_view error) override { require(!in_image_ && !error.empty()); }
   [[nodiscard]] bool in_image() const { return in_image_; }
 
  private:
-  void take() {
+  static void check(const tapnames::NameResult& result) {
     std::array<char, tapnames::kMaxRenderedName> name{};
-    for (const tapnames::NameResult& result : scanner_.results()) {
-      require(result.block_type == 1 || result.block_type == 2);
-      require(tapnames::format_name(result, true, name) <= name.size());
-    }
-    scanner_.clear_results();
+    require(result.block_type == 1 || result.block_type == 2);
+    require(tapnames::render_name(result.name, true, name) <= name.size());
   }
 
   tapnames::Scanner& scanner_;

@@ -42,9 +42,10 @@ model::Decoder start_fields(const std::uint8_t* data) {
   return fields;
 }
 
-tapnames::Classifier classifier(std::uint8_t choice) {
-  const auto wanted = static_cast<tapnames::Classifier>(choice % 4);
-  return tapnames::classifier_available(wanted) ? wanted : tapnames::Classifier::Portable;
+// One of the classifiers this CPU runs, as the input chooses.
+const tapnames::Classifier& classifier(std::uint8_t choice) {
+  static const auto available = support::classifiers();
+  return available[choice % available.size()];
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "catalogue/archive_reader.h"
-#include "catalogue/walk.h"
+#include "archive_reader.h"
+#include "walk.h"
 
 namespace catalogue {
 namespace {

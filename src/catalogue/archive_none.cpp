@@ -2,7 +2,7 @@
 // Archives in a build without libarchive (the Windows build): each archive is
 // named with the reason it was not read, and counts as a failure, so that a
 // catalogue that leaves archives out never passes for a whole one.
-#include "catalogue/archive_reader.h"
+#include "archive_reader.h"
 
 namespace catalogue {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "catalogue/reader.h"
+#include "reader.h"
 
 namespace catalogue {
 

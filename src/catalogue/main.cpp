@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/options.h"
-#include "catalogue/progress.h"
-#include "catalogue/run.h"
-#include "catalogue/walk.h"
+#include "options.h"
 #include "platform.h"
+#include "progress.h"
+#include "run.h"
 #include "version.h"
+#include "walk.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The command line of tapnames-catalogue, parsed the way most tools do:
 // short options may be bundled (-e0), values follow as the next argument or
 // joined (-j4, --jobs=4), and "--" ends the options.
-#include "catalogue/options.h"
+#include "options.h"
 
 #include <charconv>
 #include <optional>

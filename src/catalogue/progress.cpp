@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The progress line and the summary.
-#include "catalogue/progress.h"
+#include "progress.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // with zlib (members one after another, as gzip writes them when files are
 // joined), so that a truncated or damaged file is told apart from a whole
 // one; archives handed to the archive reader.
-#include "catalogue/reader.h"
+#include "reader.h"
 
 #include <zlib.h>
 
@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "catalogue/archive_reader.h"
+#include "archive_reader.h"
 #include "platform.h"
 
 namespace catalogue {

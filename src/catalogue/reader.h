@@ -9,17 +9,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "catalogue/walk.h"
+#include "scanner.h"
+#include "source.h"
 
 namespace catalogue {
 
-// Pieces handed to the sink are at most this large: one buffer a worker keeps.
-inline constexpr std::size_t kPieceSize = std::size_t{128} << 10U;
+// Pieces handed to the sink are at most this large: one buffer a worker keeps,
+// of the size the scan core is fed in.
+inline constexpr std::size_t kPieceSize = tapnames::kReadSize;
 
 class ImageSink {
  public:
@@ -42,15 +43,6 @@ class ImageSink {
   // is damaged between members.
   virtual void fail(std::string_view error) = 0;
 };
-
-struct FileClose {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileClose>;
-
-// Opens a file, named as printed, for binary reading as `tapnames` opens its
-// images: by the wide API on Windows, in the long form past 260 characters.
-FilePtr open_file(const std::string& path);
 
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes).
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The catalogue's records in TSV, CSV and JSON Lines.
-#include "catalogue/records.h"
+#include "records.h"
 
 #include <array>
 #include <charconv>

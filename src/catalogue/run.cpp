@@ -2,7 +2,7 @@
 // Worker threads take the next source from a shared index, read it through
 // their own scan core and buffer, and leave its records and messages in its
 // slot; the calling thread writes the slots in order as they complete.
-#include "catalogue/run.h"
+#include "run.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,8 +16,9 @@
 #include <thread>
 #include <utility>
 
-#include "catalogue/reader.h"
-#include "scanner/scanner.h"
+#include "name_render.h"
+#include "reader.h"
+#include "scanner.h"
 
 namespace catalogue {
 namespace {
@@ -54,7 +55,7 @@ class RecordSink final : public ImageSink {
   }
 
   void begin(std::string_view member) override {
-    scanner_.reset({.extract_all = true, .escape = settings_.escape});
+    scanner_.reset(tapnames::ScanMode::AllNames);
     member_ = member;
     path_ = source_->path;
     if (!member.empty()) {
@@ -65,10 +66,7 @@ class RecordSink final : public ImageSink {
   }
 
   bool piece(std::span<const std::uint8_t> pulses) override {
-    for (std::size_t used = 0; used < pulses.size();) {
-      used += scanner_.feed(pulses.subspan(used));
-      take_results();
-    }
+    scanner_.scan(pulses, [this](const tapnames::NameResult& result) { add_record(result); });
     return true;
   }
 
@@ -76,8 +74,7 @@ class RecordSink final : public ImageSink {
     Summary& summary = slot_->summary;
     ++summary.images;
     if (error.empty()) {
-      scanner_.finish();
-      take_results();
+      scanner_.finish([this](const tapnames::NameResult& result) { add_record(result); });
     } else {
       append_message(slot_->err, path_, error);
       ++summary.failures;
@@ -103,18 +100,15 @@ class RecordSink final : public ImageSink {
   }
 
  private:
-  void take_results() {
+  void add_record(const tapnames::NameResult& result) {
     std::array<char, tapnames::kMaxRenderedName> name{};
-    for (const tapnames::NameResult& result : scanner_.results()) {
-      const std::size_t length = tapnames::format_name(result, settings_.escape, name);
-      append_record(records_, settings_.format,
-                    {.path = path_,
-                     .number = result.number,
-                     .offset = result.offset,
-                     .block_type = result.block_type,
-                     .name = std::string_view(name.data(), length)});
-    }
-    scanner_.clear_results();
+    const std::size_t length = tapnames::render_name(result.name, settings_.escape, name);
+    append_record(records_, settings_.format,
+                  {.path = path_,
+                   .number = result.number,
+                   .offset = result.offset,
+                   .block_type = result.block_type,
+                   .name = std::string_view(name.data(), length)});
   }
 
   tapnames::Scanner& scanner_;

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "catalogue/progress.h"
-#include "catalogue/records.h"
-#include "catalogue/walk.h"
+#include "progress.h"
+#include "records.h"
+#include "source.h"
 
 namespace catalogue {
 

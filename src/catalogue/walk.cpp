@@ -2,7 +2,7 @@
 // The walk over folders, with std::filesystem so that one code serves every
 // system; each folder's entries are taken in name order so that messages
 // come in the same order from run to run.
-#include "catalogue/walk.h"
+#include "walk.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "catalogue/reader.h"
 #include "platform.h"
 
 #if defined(_WIN32)

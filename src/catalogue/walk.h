@@ -23,15 +23,9 @@
 #include <string_view>
 #include <vector>
 
+#include "source.h"
+
 namespace catalogue {
-
-enum class SourceKind { Plain, Gzip, Archive };
-
-struct Source {
-  std::string path;  // as printed and opened: bytes on POSIX systems, UTF-8 on Windows
-  SourceKind kind = SourceKind::Plain;
-  std::uint64_t size = 0;  // bytes on disk, for the progress line; 0 if unknown
-};
 
 // A message for PATH: a failure (the run's status becomes 1) or a note that
 // something was skipped on purpose.

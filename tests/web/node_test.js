@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+// The web page's modules in node, against the command-line tool:
+//   node node_test.js WASM_DIR TAPNAMES TAPE...
+// - both modules (SIMD and plain) import nothing;
+// - the SIMD classifier gives the portable loop's bits (classifier_check.wasm);
+// - through scan_core.js, the page's own driver, each module's output for every
+//   tape, in all four option sets and fed in slices of several sizes, is
+//   byte for byte the tool's standard output;
+// - each name's offset holds the sync byte 9 and, 72 pulses on, its block type.
+'use strict';
+
+const assert = require('assert');
+const childProcess = require('child_process');
+const fs = require('fs');
+const path = require('path');
+const {ScanCore} = require(path.join(__dirname, '..', '..', 'src', 'web', 'scan_core.js'));
+
+const [wasmDir, tool, ...tapes] = process.argv.slice(2);
+if (!tool || tapes.length === 0) {
+  console.error('usage: node node_test.js WASM_DIR TAPNAMES TAPE...');
+  process.exit(2);
+}
+
+function instantiate(file) {
+  const module = new WebAssembly.Module(fs.readFileSync(path.join(wasmDir, file)));
+  assert.deepStrictEqual(WebAssembly.Module.imports(module), [], `${file} imports nothing`);
+  return new WebAssembly.Instance(module, {});
+}
+
+let checks = 0;
+
+// The SIMD classifier against the portable loop.
+const checker = instantiate('classifier_check.wasm').exports;
+for (let pattern = 0; pattern < 64; ++pattern) {
+  assert.strictEqual(checker.mismatches(pattern), 0, `classifier pattern ${pattern}`);
+  assert.ok(checker.ones_found() > 0, `pattern ${pattern} has one bits`);
+  ++checks;
+}
+
+// The byte a header holds at `at`, its eight pulses read most significant bit first.
+function byteAt(image, at) {
+  let value = 0;
+  for (let i = 0; i < 8; ++i) value = (value << 1) | (image[at + i] >= 33 && image[at + i] <= 47);
+  return value;
+}
+
+const optionSets = [[], ['-a'], ['-e'], ['-a', '-e']];
+const builds = {simd: new ScanCore(instantiate('tapnames-simd.wasm')),
+  plain: new ScanCore(instantiate('tapnames-plain.wasm'))};
+assert.ok(builds.simd.simd && !builds.plain.simd, 'each module says which it is');
+
+for (const tape of tapes) {
+  const image = fs.readFileSync(tape);
+  // Slices: the worker's, one that is not a multiple of anything, and tiny ones.
+  const sliceSizes = [1 << 20, 4096 * 3 + 17];
+  if (image.length < 300000) sliceSizes.push(61, 1);
+  for (const args of optionSets) {
+    const expected = childProcess.execFileSync(tool, [...args, tape]).toString('latin1');
+    const options = {all: args.includes('-a'), escape: args.includes('-e')};
+    for (const [build, core] of Object.entries(builds)) {
+      for (const size of sliceSizes) {
+        const what = `${path.basename(tape)} ${args.join(' ')} ${build} slices of ${size}`;
+        core.begin(options);
+        for (let at = 0; at < image.length; at += size) {
+          if (!core.feed(image.subarray(at, at + size))) break;
+        }
+        const record = core.finish();
+        assert.strictEqual(record.output, expected, what);
+        for (const name of record.names) {
+          assert.strictEqual(byteAt(image, name.offset), 9, `${what}: sync at ${name.offset}`);
+          assert.strictEqual(byteAt(image, name.offset + 72), name.blockType,
+              `${what}: block type at ${name.offset}`);
+        }
+        ++checks;
+      }
+    }
+  }
+}
+console.log(`node_test: ${checks} checks passed (${tapes.length} tapes)`);
