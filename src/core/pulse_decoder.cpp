@@ -212,8 +212,9 @@ std::size_t search_window(PulseDecoder::Fields& f, PulseMask ones) {
 // bits are `byte_ones` and `byte_in_range` (pulse at lowest), from a byte
 // boundary. Returns the pulses used: all eight, or up to and including the
 // first out-of-range one, which breaks the block: the state is then
-// Searching, the register holds the pulses up to it (the last as a zero) and
-// bit_count those before it. (Eight are used too when the eighth breaks.)
+// Searching and the register holds the pulses up to it (the last as a zero);
+// the counts, which the search never reads, are left as they were. (Eight
+// are used too when the eighth breaks.)
 // Example: in range 0b0000_0011 after ones O Z: broken = 2, the register
 // shifts three places and takes 1, 0, 0.
 inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMask byte_in_range) {
@@ -230,7 +231,6 @@ inline unsigned shift_byte(PulseDecoder::Fields& f, PulseMask byte_ones, PulseMa
   const unsigned shifted = broken + 1;
   f.shift_register = static_cast<std::uint8_t>((unsigned{f.shift_register} << shifted) |
                                                (unsigned{reversed} >> (kBitsPerByte - shifted)));
-  f.bit_count = static_cast<std::uint8_t>(broken);
   f.state = State::Searching;
   return shifted;
 }
@@ -314,59 +314,27 @@ BulkResult header_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_r
 // What a lock after pulse `lock` comes to, settled from the bit arrays as the
 // machine would: the byte after it (pulses lock+1..lock+8) is 0x02 and the
 // lock stands (the pilot may be real), or it dies, in Pilot, on a byte that
-// is not 0x02 (byte_count 2) or on an out-of-range pulse (bit_count the bits
-// before it). `resume` is the first pulse the search sees again. Needs a
+// is not 0x02 or on an out-of-range pulse. `resume` is the first pulse the
+// search sees again. A dead lock leaves its counts behind, which the search
+// never reads (the next lock sets both), so they are not worked out. Needs a
 // whole window after the lock.
 struct SettledLock {
   bool stands;
   std::size_t resume;
 };
 
-inline SettledLock settle_lock(PulseDecoder::Fields& f, const ClassifiedPulses& pulses,
-                               std::size_t lock) {
+inline SettledLock settle_lock(const ClassifiedPulses& pulses, std::size_t lock) {
   constexpr PulseMask kByteMask = 0xFF;
-  f.bit_count = 0;
-  f.byte_count = 1;
   const PulseMask byte_in_range = pulses.in_range_window(lock + 1) & kByteMask;
   if (byte_in_range != kByteMask) {
-    // Pulse lock+1+j is out of range: j bits were counted, then the block broke.
+    // Pulse lock+1+j is out of range: the block broke there.
     const auto j = static_cast<unsigned>(std::countr_one(byte_in_range));
-    f.bit_count = static_cast<std::uint8_t>(j);
     return {false, lock + 2 + j};
   }
   if ((pulses.ones_window(lock + 1) & kByteMask) == (kPilotOnes & kByteMask)) {
     return {true, lock + 1};
   }
-  f.byte_count = 2;  // a non-pilot byte after one pilot byte: too short
-  return {false, lock + 1 + kBitsPerByte};
-}
-
-// The last lock candidate at or after `from` and before `to`, or `to` if none.
-// Stretches without candidates are crossed eight words at a step.
-std::size_t last_candidate(const ClassifiedPulses& pulses, std::size_t from, std::size_t to) {
-  constexpr std::size_t kStep = 8;
-  std::size_t word = to / kMaskWidth;
-  while (word >= (from / kMaskWidth) + kStep) {
-    PulseMask any = 0;
-    for (std::size_t i = 1; i <= kStep; ++i) {
-      any |= pulses.lock_word(word - i);
-    }
-    if (any != 0) {
-      break;
-    }
-    word -= kStep;
-  }
-  while (word-- > from / kMaskWidth) {
-    PulseMask candidates = pulses.lock_word(word);
-    if (word == from / kMaskWidth) {
-      candidates &= ~PulseMask{0} << (from % kMaskWidth);
-    }
-    if (candidates != 0) {
-      return (word * kMaskWidth) + kMaskWidth - 1 -
-             static_cast<std::size_t>(std::countl_zero(candidates));
-    }
-  }
-  return to;
+  return {false, lock + 1 + kBitsPerByte};  // a non-pilot byte after one pilot byte: too short
 }
 
 // The candidate walk: the search over a whole piece at once, when the
@@ -381,9 +349,9 @@ std::size_t last_candidate(const ClassifiedPulses& pulses, std::size_t from, std
 //
 // Only linked candidates (linked_candidates: another candidate seven or eight
 // pulses on) can stand or hide another, so the walk visits those alone, up to
-// the last window and a byte of the piece. Of the single ones passed over
-// only the last matters, for the fields a dead lock leaves, and only if no
-// linked one's byte hides it. The last window and a byte, where a lock is
+// the last window and a byte of the piece. A single one dies within its byte,
+// hiding nothing, and leaves only the counts of a dead lock, which the search
+// never reads: it is passed over. The last window and a byte, where a lock is
 // handed over as it stands, take every candidate.
 //
 // Worked example: candidates at pulses 100 and 107, then 300. At 100 the
@@ -398,8 +366,8 @@ std::size_t last_candidate(const ClassifiedPulses& pulses, std::size_t from, std
 // lock's byte only seven pulses after it, or eight when that pulse breaks the
 // byte: any nearer, the one before the first lock would lie among the six
 // pulses that must be zeros.) 100 is linked to 107, and 300 to 308, the next
-// byte's lock; were 107 alone, after a byte of zeros, the walk would settle
-// it after passing it over, for the fields it leaves.
+// byte's lock; were 107 alone, after a byte of zeros, the walk would pass it
+// over, as the machine, locking there, would let it die within its byte.
 //
 // Returns the index where the walk stopped: `end`, or just after a lock that
 // stands (the state is then Pilot).
@@ -431,16 +399,11 @@ std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pul
       if (lock < resume) {
         continue;  // inside the byte of a dead lock
       }
-      const SettledLock settled = settle_lock(f, pulses, lock);
+      const SettledLock settled = settle_lock(pulses, lock);
       if (settled.stands) {
         return stand(lock);
       }
       resume = settled.resume;
-    }
-    const std::size_t tail = tail_word * kMaskWidth;
-    const std::size_t last = last_candidate(pulses, at, tail);
-    if (last != tail && last >= resume) {
-      resume = settle_lock(f, pulses, last).resume;  // a single candidate: it dies
     }
     word = tail_word;
   }
@@ -462,7 +425,7 @@ std::size_t walk_candidates(PulseDecoder::Fields& f, const ClassifiedPulses& pul
         // lock is handed over as it stands.
         return stand(lock);
       }
-      const SettledLock settled = settle_lock(f, pulses, lock);
+      const SettledLock settled = settle_lock(pulses, lock);
       if (settled.stands) {
         return stand(lock);
       }
@@ -515,6 +478,25 @@ constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_lef
 // so the pilot ends there or earlier, and after that nothing locks. The
 // register then holds the window's last eight pulses, as it does whenever
 // the machine searches or counts a pilot.
+//
+// A window never starts in Header: the pass begins searching, and stops at
+// a pilot-like window before any header it could reach. But the pilot that
+// ends in such a window may have been long enough, and then the machine
+// enters Header there. Its first sync byte is not 9: with a 9 the pilot-like
+// run holds 7,668 pulses and the pass would have stopped at a window inside
+// it. A pilot of exactly 958 bytes after the lock, ended by a byte that is
+// neither 0x02 nor starts with four zeros (0x81, say), is a pilot-like run of
+// only 7,664 pulses, which a row of windows 7,605 apart can miss (the row's
+// last window, clamped to the end of the piece, too). What the machine does
+// there is fixed by the order of its Header branch: the byte is examined on
+// the pulse after its eighth bit, position 1 first, and the block abandoned
+// before that pulse is shifted in. So the machine is back in Searching by
+// pulse 15 of the window, one pulse missing from its register; a false lock
+// that this brings about (after a byte ending in 0000001) dies by pulse 24,
+// since its byte is not 0x02 (that would be a candidate of the window), and
+// from then on every pulse is shifted in: by pulse 63 the register again
+// holds the window's last eight pulses and the state is Searching, as the
+// pass says.
 //
 // Example: a row at 0, 7605, 15210 and 22815 over slow pulses (all out of
 // range: no ones, no candidates), and a pilot from 15230 on. Windows 0 and

@@ -136,6 +136,43 @@ TEST(Scanner, ShortestPilotsWhereverTheyFall) {
   }
 }
 
+// A pilot of exactly 958 bytes after the lock, ended by a byte that is not a
+// sync byte, reads as a pilot for only 7,664 pulses: the row of windows can
+// miss it, and the machine then enters Header inside a window the pass goes
+// over, leaving it on the next pulse without shifting that pulse in. The
+// piece ends at several places after it, so that this falls in the piece's
+// clamped last window too, and a header follows in the next piece straight
+// away, whose lock depends on the register the pass leaves.
+TEST(Scanner, WrongSyncAfterTheShortestPilotWhereverItFalls) {
+  constexpr std::uint8_t kOutOfRange = 0;
+  static Scanner scanner;
+  const auto next = TapeBuilder().header("NEXT", 1, 959).take();
+  for (const std::size_t after : {0U, 9U, 30U, 55U}) {
+    for (std::size_t before = 0; before <= 8000; before += 3) {
+      const auto first = TapeBuilder()
+                             .slow_pulses(before, static_cast<std::uint_fast32_t>(before))
+                             .pulses(kOutOfRange, 6)  // the lock's byte: 0x02
+                             .pulses(tapes::kOnePulse)
+                             .pulses(kOutOfRange)
+                             .pilot(958)
+                             .byte(0x81)
+                             .slow_pulses(after, 1)
+                             .take();
+      std::vector<std::uint8_t> tape = first;
+      tape.insert(tape.end(), next.begin(), next.end());
+      std::vector<CoreResult> got;
+      const auto take = [&got](const tapnames::NameResult& r) {
+        got.push_back(support::core_result(r));
+      };
+      scanner.reset(ScanMode::AllNames);
+      scanner.scan(first, take);
+      scanner.scan(next, take);
+      scanner.finish(take);
+      ASSERT_EQ(got, support::model_core_results(tape, true)) << before << " before, " << after;
+    }
+  }
+}
+
 // More names than the core holds at once: it stops early, hands them over,
 // and goes on from where it stopped, the last name still arriving on the
 // end-of-image pulse.

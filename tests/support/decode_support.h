@@ -105,7 +105,16 @@ struct Decoded {
   unsigned shift_register = 0;
   unsigned bit_count = 0;
   std::int32_t byte_count = 0;
-  friend bool operator==(const Decoded&, const Decoded&) = default;
+  // The same names at the same pulses, the same state and register, and the
+  // same counts unless searching: the search never reads them (a lock sets
+  // both), so while searching they serve no output and are free.
+  friend bool operator==(const Decoded& a, const Decoded& b) {
+    constexpr int kSearching = 0;
+    const bool counts =
+        a.state == kSearching || (a.bit_count == b.bit_count && a.byte_count == b.byte_count);
+    return a.reports == b.reports && a.state == b.state && a.shift_register == b.shift_register &&
+           counts;
+  }
 };
 
 inline std::string name_bytes(const std::uint8_t* name) {
@@ -187,17 +196,6 @@ inline Decoded bulk_decode(std::span<const std::uint8_t> tape,
     done += piece;
   }
   return finish(std::move(reports), decoder);
-}
-
-// The same names at the same pulses, the same state and register, and the
-// same counts unless searching: passing over the search leaves them as they
-// were, and the search never reads them.
-inline bool same_outcome(const Decoded& passed, const Decoded& expected) {
-  constexpr int kSearching = 0;
-  const bool counts = expected.state == kSearching || (passed.bit_count == expected.bit_count &&
-                                                       passed.byte_count == expected.byte_count);
-  return passed.reports == expected.reports && passed.state == expected.state &&
-         passed.shift_register == expected.shift_register && counts;
 }
 
 inline Decoded bulk_decode(std::span<const std::uint8_t> tape) {
