@@ -9,6 +9,7 @@ namespace tapnames {
 namespace {
 
 using kernels::one_pass;
+using kernels::one_window;
 
 // Eight pulses, the first lowest, whatever the byte order of the machine.
 TAPNAMES_INLINE std::uint64_t load_eight(const std::uint8_t* pulses) {
@@ -56,27 +57,14 @@ TAPNAMES_INLINE void classify_sixty_four(const std::uint8_t* window, PulseMask& 
   }
 }
 
-void classify_portable(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
+void classify_portable(const std::uint8_t* pulses, std::size_t windows,
+                       const ClassArrays& out) noexcept {
   one_pass(pulses, windows, out, classify_sixty_four);
-}
-
-WindowClasses portable_window(const std::uint8_t* pulses) noexcept {
-  WindowClasses classes;
-  classify_sixty_four(pulses, classes.ones, classes.in_range);
-  return classes;
-}
-
-void portable_windows(const std::uint8_t* pulses, std::size_t windows,
-                      const ClassArrays& out) noexcept {
-  classify_portable(pulses, windows, out);
-}
-
-bool always() noexcept {
-  return true;
 }
 
 }  // namespace
 
-const Classifier kPortableClassifier{"portable", always, portable_windows, portable_window};
+const Classifier kPortableClassifier{"portable", kernels::always_available, classify_portable,
+                                     one_window<classify_sixty_four>};
 
 }  // namespace tapnames

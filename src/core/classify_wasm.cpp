@@ -11,6 +11,7 @@ namespace {
 using kernels::kInRangeWidth;
 using kernels::kOneWidth;
 using kernels::one_pass;
+using kernels::one_window;
 
 // WebAssembly SIMD, 16 pulses a step, with the same wrap-round test as SSE2
 // but an unsigned compare of its own: v - low <= width. For v = 0x28 and
@@ -33,28 +34,15 @@ TAPNAMES_INLINE void wasm_window(const std::uint8_t* window, PulseMask& ones, Pu
 }
 
 void classify_wasm_simd128(const std::uint8_t* pulses, std::size_t windows,
-                           const ClassArrays& out) {
+                           const ClassArrays& out) noexcept {
   one_pass(pulses, windows, out, wasm_window);
-}
-
-WindowClasses wasm_one_window(const std::uint8_t* pulses) noexcept {
-  WindowClasses classes;
-  wasm_window(pulses, classes.ones, classes.in_range);
-  return classes;
-}
-
-void wasm_windows(const std::uint8_t* pulses, std::size_t windows,
-                  const ClassArrays& out) noexcept {
-  classify_wasm_simd128(pulses, windows, out);
-}
-
-bool always() noexcept {
-  return true;  // the module would not have loaded without SIMD
 }
 
 }  // namespace
 
-const Classifier kWasmSimd128Classifier{"wasm-simd128", always, wasm_windows, wasm_one_window};
+// The module would not have loaded without SIMD.
+const Classifier kWasmSimd128Classifier{"wasm-simd128", kernels::always_available,
+                                        classify_wasm_simd128, one_window<wasm_window>};
 
 }  // namespace tapnames
 #endif

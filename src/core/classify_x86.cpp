@@ -52,14 +52,9 @@ TAPNAMES_INLINE void sse2_window(const std::uint8_t* window, PulseMask& ones, Pu
   }
 }
 
-void classify_sse2(const std::uint8_t* pulses, std::size_t windows, const ClassArrays& out) {
+void classify_sse2(const std::uint8_t* pulses, std::size_t windows,
+                   const ClassArrays& out) noexcept {
   one_pass(pulses, windows, out, sse2_window);
-}
-
-WindowClasses sse2_one_window(const std::uint8_t* pulses) noexcept {
-  WindowClasses classes;
-  sse2_window(pulses, classes.ones, classes.in_range);
-  return classes;
 }
 
 #if TAPNAMES_WIDE_VECTORS
@@ -135,7 +130,7 @@ __attribute__((target("avx2"))) void find_locks_avx2(std::size_t windows, const 
 
 // The same test on 32 pulses a step.
 __attribute__((target("avx2"))) void classify_avx2(const std::uint8_t* pulses, std::size_t windows,
-                                                   const ClassArrays& out) {
+                                                   const ClassArrays& out) noexcept {
   const __m256i zero_low = _mm256_set1_epi8(static_cast<char>(kZeroLow));
   const __m256i range_width = _mm256_set1_epi8(static_cast<char>(kInRangeWidth));
   const __m256i zero_width = _mm256_set1_epi8(static_cast<char>(kZeroHigh - kZeroLow));
@@ -242,7 +237,8 @@ __attribute__((target("avx512bw"), always_inline)) inline WindowClasses avx512_w
 
 // One window on its own, for classify_window, which is not built for
 // AVX-512 and so cannot take avx512_window inline.
-__attribute__((target("avx512bw"))) WindowClasses avx512_one_window(const std::uint8_t* pulses) {
+__attribute__((target("avx512bw"))) WindowClasses avx512_one_window(
+    const std::uint8_t* pulses) noexcept {
   return avx512_window(pulses);
 }
 
@@ -251,7 +247,7 @@ __attribute__((target("avx512bw"))) WindowClasses avx512_one_window(const std::u
 // on them hides the wait for the pulses.
 __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pulses,
                                                          std::size_t windows,
-                                                         const ClassArrays& out) {
+                                                         const ClassArrays& out) noexcept {
   const auto classify = [&](std::size_t w) __attribute__((target("avx512bw"), always_inline)) {
     const WindowClasses classes = avx512_window(pulses + (w * kMaskWidth));
     out.in_range[w] = classes.in_range;
@@ -294,20 +290,9 @@ __attribute__((target("avx512bw"))) void classify_avx512(const std::uint8_t* pul
 
 }  // namespace
 
-namespace {
-
-bool has_sse2() noexcept {
-  return true;  // every x86-64 CPU has it
-}
-
-void sse2_windows(const std::uint8_t* pulses, std::size_t windows,
-                  const ClassArrays& out) noexcept {
-  classify_sse2(pulses, windows, out);
-}
-
-}  // namespace
-
-const Classifier kSse2Classifier{"sse2", has_sse2, sse2_windows, sse2_one_window};
+// Every x86-64 CPU has SSE2.
+const Classifier kSse2Classifier{"sse2", kernels::always_available, classify_sse2,
+                                 kernels::one_window<sse2_window>};
 
 #if TAPNAMES_WIDE_VECTORS
 namespace {
@@ -328,26 +313,12 @@ bool has_avx512bw() noexcept {
 #endif
 }
 
-void avx2_windows(const std::uint8_t* pulses, std::size_t windows,
-                  const ClassArrays& out) noexcept {
-  classify_avx2(pulses, windows, out);
-}
-
-void avx512_windows(const std::uint8_t* pulses, std::size_t windows,
-                    const ClassArrays& out) noexcept {
-  classify_avx512(pulses, windows, out);
-}
-
-WindowClasses avx512_window_call(const std::uint8_t* pulses) noexcept {
-  return avx512_one_window(pulses);
-}
-
 }  // namespace
 
 // One window is too few for more than SSE2: AVX2 looks at single windows
 // with SSE2's step.
-const Classifier kAvx2Classifier{"avx2", has_avx2, avx2_windows, sse2_one_window};
-const Classifier kAvx512Classifier{"avx512bw", has_avx512bw, avx512_windows, avx512_window_call};
+const Classifier kAvx2Classifier{"avx2", has_avx2, classify_avx2, kernels::one_window<sse2_window>};
+const Classifier kAvx512Classifier{"avx512bw", has_avx512bw, classify_avx512, avx512_one_window};
 #endif
 
 }  // namespace tapnames

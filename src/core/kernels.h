@@ -106,5 +106,19 @@ TAPNAMES_INLINE void one_pass(const std::uint8_t* pulses, std::size_t windows,
   }
 }
 
+// The classes of the one window at `pulses`, by a kernel's window step
+// `Step(pulses, ones, in_range)`.
+template <auto Step>
+WindowClasses one_window(const std::uint8_t* pulses) noexcept {
+  WindowClasses classes;
+  Step(pulses, classes.ones, classes.in_range);
+  return classes;
+}
+
+// For the kernels that every CPU of their kind runs.
+inline bool always_available() noexcept {
+  return true;
+}
+
 }  // namespace kernels
 }  // namespace tapnames
