@@ -26,8 +26,8 @@ ListStatus ended(std::FILE* out) {
 // The buffer and the core are large, so they live for the run rather than on
 // the stack; the loop is not reentrant, like the decoder. Both are set up at
 // compile time: the classifier is chosen when the listing starts.
-alignas(kPageSize) std::array<std::uint8_t, kReadSize> read_buffer;   // NOLINT: filled by each read
-constinit Scanner scanner(ScanMode::FirstName, kPortableClassifier);  // NOLINT: reset each time
+alignas(kPageSize) std::array<std::uint8_t, kReadSize> read_buffer;  // NOLINT: filled by each read
+constinit Scanner scanner(Scanner::Unstarted{});                     // NOLINT: reset each time
 
 }  // namespace
 

@@ -52,11 +52,17 @@ class Scanner {
   // Results held at most before they must be taken.
   static constexpr std::size_t kMaxResults = 64;
 
-  // Constant when the classifier is given as a constant, so that a scanner
-  // in static storage costs nothing at start-up.
-  constexpr explicit Scanner(ScanMode mode = ScanMode::AllNames,
-                             const Classifier& classifier = best_classifier()) noexcept
+  explicit Scanner(ScanMode mode = ScanMode::AllNames,
+                   const Classifier& classifier = best_classifier()) noexcept
       : mode_(mode), classifier_(&classifier) {}
+
+  // A scanner with no classifier yet, all zero, so that one in static
+  // storage costs nothing at start-up (it lies in memory the system hands
+  // over zeroed, not in the program file); reset() it with a classifier
+  // before feeding it.
+  struct Unstarted {};
+  constexpr explicit Scanner(Unstarted /*tag*/) noexcept
+      : mode_(ScanMode::FirstName), classifier_(nullptr) {}
 
   // Starts a new image in `mode`, as a new scanner would, without making one
   // (a scanner is large: front ends keep one and reuse it); the second form
