@@ -3,6 +3,7 @@
 // piece of the image into its bit arrays.
 #include "pulse_classes.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 
@@ -37,12 +38,10 @@ std::span<const Classifier* const> all_classifiers() noexcept {
 }
 
 const Classifier& best_classifier() noexcept {
-  for (const Classifier* classifier : kClassifiers) {
-    if (classifier->available()) {
-      return *classifier;
-    }
-  }
-  return kPortableClassifier;
+  const auto* const best =
+      std::find_if(kClassifiers.begin(), kClassifiers.end(),
+                   [](const Classifier* classifier) { return classifier->available(); });
+  return best != kClassifiers.end() ? **best : kPortableClassifier;
 }
 
 void ClassifiedPulses::classify(std::span<const std::uint8_t> pulses,
