@@ -7,6 +7,8 @@
 #include <charconv>
 #include <optional>
 
+#include "platform.h"
+
 namespace catalogue {
 namespace {
 
@@ -53,7 +55,9 @@ class Parser {
     bool options_ended = false;
     while (index_ < args_.size() && parsed_.action == Action::Run) {
       const std::string_view arg = args_[index_++];
-      if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      if (!options_ended && tapnames::asks_for_help(arg)) {
+        parsed_.action = Action::Help;  // "/?" on Windows
+      } else if (options_ended || arg.size() < 2 || arg[0] != '-') {
         parsed_.options.paths.emplace_back(arg);
       } else if (arg == "--") {
         options_ended = true;
