@@ -32,8 +32,10 @@ constexpr std::string_view kHelp =
     "      --format FORMAT    tsv (default), csv or jsonl\n"
     "      --all-images       a record (number 0) for each image without names\n"
     "  -q, --quiet            no progress line and no summary on standard error\n"
-    "  -h, --help             show this help and exit\n"
+    "  -h, --help             show this help and exit (on Windows also /?)\n"
     "  -V, --version          show the version and exit\n"
+    "\n"
+    "On Windows, * and ? in a PATH's last part are expanded here, in name order.\n"
     "\n"
     "Exit status: 0 when everything was read, 1 when anything failed, 2 for a\n"
     "usage error.\n";
