@@ -12,6 +12,7 @@
 
 #include "options.h"
 #include "records.h"
+#include "scratch.h"
 #include "walk.h"
 #include "wildcards.h"
 
@@ -132,20 +133,11 @@ TEST(CatalogueOptions, ValuesJoinedOrApartAndBundledFlags) {
   EXPECT_EQ(catalogue::parse_options({"--", "/?"}).options.paths, std::vector<std::string>{"/?"});
 }
 
-// A file in a fresh folder of the system's temporary folder, removed after.
+// Files written in a scratch folder of the test's own.
 class TempFolder : public testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("tapnames-records-" +
-               std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   std::string write(const std::string& name, std::string_view bytes) const {
-    const std::filesystem::path path = folder_ / name;
+    const std::filesystem::path path = folder_.path() / name;
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     EXPECT_NE(file, nullptr);
     if (file != nullptr) {
@@ -155,7 +147,7 @@ class TempFolder : public testing::Test {
     return path.string();
   }
 
-  std::filesystem::path folder_;
+  support::ScratchFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
 };
 
 using PathLists = TempFolder;
@@ -212,7 +204,7 @@ TEST_F(Wildcards, ExpandedOnWindowsAloneInNameOrderWithTheFolderAsTyped) {
   for (const char* name : {"b.tap", "a.tap", "C.TAP", "notes.txt"}) {
     write(name, "");
   }
-  const std::string folder = folder_.string();
+  const std::string folder = folder_.path().string();
   struct Argument {
     std::string argument;
     std::vector<std::string> windows;  // elsewhere: the argument alone

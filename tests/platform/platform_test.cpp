@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scratch.h"
+
 namespace {
 
 using Units = std::vector<wchar_t>;
@@ -142,7 +144,8 @@ TEST(TextOutput, AConsoleGetsUtf16WhateverHowTheBytesWereCut) {
       {"unpaired surrogate of a Windows name", {"\xED\xA0\xBD"}, {0xD83D}},
   };
   for (const Case& c : cases) {
-    std::FILE* file = std::tmpfile();
+    const support::ScratchFile scratch;
+    std::FILE* file = scratch.get();
     ASSERT_NE(file, nullptr);
     Console console;
     tapnames::TextOutput output(file, capture, &console);
@@ -153,12 +156,12 @@ TEST(TextOutput, AConsoleGetsUtf16WhateverHowTheBytesWereCut) {
     EXPECT_EQ(console.units, c.units) << c.what;
     EXPECT_FALSE(output.failed()) << c.what;
     EXPECT_EQ(file_bytes(file), "") << c.what << ": nothing goes to the stream itself";
-    std::fclose(file);
   }
 }
 
 TEST(TextOutput, AFileOrPipeGetsTheBytesUnchangedAndAFailureSticks) {
-  std::FILE* file = std::tmpfile();
+  const support::ScratchFile scratch;
+  std::FILE* file = scratch.get();
   ASSERT_NE(file, nullptr);
   tapnames::TextOutput output(file);
   EXPECT_FALSE(output.is_console());
@@ -168,7 +171,6 @@ TEST(TextOutput, AFileOrPipeGetsTheBytesUnchangedAndAFailureSticks) {
   EXPECT_FALSE(output.failed());
   std::fflush(file);
   EXPECT_EQ(file_bytes(file), bytes + std::string("\0z", 2));
-  std::fclose(file);
 
   Console console{.fail_after = 1};
   tapnames::TextOutput failing(nullptr, capture, &console);
@@ -180,14 +182,14 @@ TEST(TextOutput, AFileOrPipeGetsTheBytesUnchangedAndAFailureSticks) {
 
 TEST(TextOutput, OnlyAConsoleIsWrittenWide) {
   tapnames::use_binary_output();
-  std::FILE* file = std::tmpfile();
+  const support::ScratchFile scratch;
+  std::FILE* file = scratch.get();
   ASSERT_NE(file, nullptr);
   EXPECT_FALSE(tapnames::is_console(file));
   EXPECT_TRUE(tapnames::write_text(file, "\xCE\x95"));
   EXPECT_FALSE(tapnames::output_failed(file));
   std::fflush(file);
   EXPECT_EQ(file_bytes(file), "\xCE\x95");
-  std::fclose(file);
   // Under ctest both standard streams are pipes or files.
   EXPECT_FALSE(tapnames::is_console(stdout));
   EXPECT_FALSE(tapnames::is_console(stderr));
