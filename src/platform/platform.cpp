@@ -101,13 +101,11 @@ std::size_t incomplete_tail(std::string_view text) {
 // Standard output and standard error once use_binary_output has run.
 constinit std::array<TextOutput, 2> standard_outputs;  // NOLINT: set up at start
 
-TextOutput* standard_output(std::FILE* stream) {
-  for (TextOutput& output : standard_outputs) {
-    if (stream != nullptr && output.stream() == stream) {
-      return &output;
-    }
-  }
-  return nullptr;
+TextOutput* standard_output(const std::FILE* stream) {
+  const auto found =
+      std::find_if(standard_outputs.begin(), standard_outputs.end(),
+                   [stream](const TextOutput& output) { return output.stream() == stream; });
+  return stream == nullptr || found == standard_outputs.end() ? nullptr : &*found;
 }
 
 }  // namespace
