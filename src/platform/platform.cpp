@@ -102,10 +102,13 @@ std::size_t incomplete_tail(std::string_view text) {
 constinit std::array<TextOutput, 2> standard_outputs;  // NOLINT: set up at start
 
 TextOutput* standard_output(const std::FILE* stream) {
-  const auto found =
-      std::find_if(standard_outputs.begin(), standard_outputs.end(),
-                   [stream](const TextOutput& output) { return output.stream() == stream; });
-  return stream == nullptr || found == standard_outputs.end() ? nullptr : &*found;
+  if (stream == nullptr) {
+    return nullptr;
+  }
+  if (standard_outputs[0].stream() == stream) {
+    return standard_outputs.data();
+  }
+  return standard_outputs[1].stream() == stream ? &standard_outputs[1] : nullptr;
 }
 
 }  // namespace
