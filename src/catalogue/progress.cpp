@@ -9,9 +9,7 @@
 
 #include "platform.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#else
+#if !defined(_WIN32)
 #include <unistd.h>
 #endif
 
@@ -20,7 +18,7 @@ namespace {
 
 bool is_terminal(std::FILE* stream) {
 #if defined(_WIN32)
-  return _isatty(_fileno(stream)) != 0;
+  return tapnames::is_console(stream);  // _isatty is true for the null device too
 #else
   return isatty(fileno(stream)) != 0;
 #endif
