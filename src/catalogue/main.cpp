@@ -17,6 +17,7 @@
 #include "run.h"
 #include "version.h"
 #include "walk.h"
+#include "wildcards.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ constexpr int kUsageError = 2;
 void message(std::string_view path, std::string_view reason) {
   std::string text;
   catalogue::append_message(text, path, reason);
-  std::fputs(text.c_str(), stderr);
+  tapnames::write_text(stderr, text);
 }
 
 // `argv` ends in a null pointer; its strings live for the run.
@@ -37,21 +38,20 @@ int catalogue_main(int argc, const char* const* argv) {
   catalogue::Options& options = parsed.options;
   switch (parsed.action) {
     case catalogue::Action::Help:
-      std::fputs(catalogue::help_text().data(), stdout);
-      return std::fflush(stdout) == 0 ? 0 : kFailure;
+      tapnames::write_text(stdout, catalogue::help_text());
+      return std::fflush(stdout) == 0 && !tapnames::output_failed(stdout) ? 0 : kFailure;
     case catalogue::Action::Version:
-      std::printf("tapnames-catalogue %.*s\n", static_cast<int>(tapnames::kRelease.size()),
-                  tapnames::kRelease.data());
-      return std::fflush(stdout) == 0 ? 0 : kFailure;
+      tapnames::write_text(stdout, "tapnames-catalogue " + std::string(tapnames::kRelease) + "\n");
+      return std::fflush(stdout) == 0 && !tapnames::output_failed(stdout) ? 0 : kFailure;
     case catalogue::Action::UsageError:
-      std::fprintf(stderr,
-                   "tapnames-catalogue: %s\nTry 'tapnames-catalogue --help' for more "
-                   "information.\n",
-                   parsed.error.c_str());
+      tapnames::write_text(stderr, "tapnames-catalogue: " + parsed.error +
+                                       "\nTry 'tapnames-catalogue --help' for more "
+                                       "information.\n");
       return kUsageError;
     case catalogue::Action::Run:
       break;
   }
+  options.paths = catalogue::expand_wildcards(options.paths);
   const bool lists_read = std::all_of(
       options.files_from.begin(), options.files_from.end(), [&options](const std::string& list) {
         std::string error;
@@ -83,7 +83,7 @@ int catalogue_main(int argc, const char* const* argv) {
   std::setvbuf(stdout, out_buffer.data(), _IOFBF, out_buffer.size());
   std::string header;
   catalogue::append_header(header, options.format);
-  std::fputs(header.c_str(), stdout);
+  tapnames::write_text(stdout, header);
   catalogue::RunResult result = catalogue::run_catalogue(sources,
                                                          {.format = options.format,
                                                           .escape = options.escape,

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <optional>
 
+#include "platform.h"
+
 namespace catalogue {
 namespace {
 
@@ -30,8 +32,10 @@ constexpr std::string_view kHelp =
     "      --format FORMAT    tsv (default), csv or jsonl\n"
     "      --all-images       a record (number 0) for each image without names\n"
     "  -q, --quiet            no progress line and no summary on standard error\n"
-    "  -h, --help             show this help and exit\n"
+    "  -h, --help             show this help and exit (on Windows also /?)\n"
     "  -V, --version          show the version and exit\n"
+    "\n"
+    "On Windows, * and ? in a PATH's last part are expanded here, in name order.\n"
     "\n"
     "Exit status: 0 when everything was read, 1 when anything failed, 2 for a\n"
     "usage error.\n";
@@ -53,7 +57,9 @@ class Parser {
     bool options_ended = false;
     while (index_ < args_.size() && parsed_.action == Action::Run) {
       const std::string_view arg = args_[index_++];
-      if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      if (!options_ended && tapnames::asks_for_help(arg)) {
+        parsed_.action = Action::Help;  // "/?" on Windows
+      } else if (options_ended || arg.size() < 2 || arg[0] != '-') {
         parsed_.options.paths.emplace_back(arg);
       } else if (arg == "--") {
         options_ended = true;

@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
+#include <string_view>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
+#include "platform.h"
+
+#if !defined(_WIN32)
 #include <unistd.h>
 #endif
 
@@ -17,7 +18,7 @@ namespace {
 
 bool is_terminal(std::FILE* stream) {
 #if defined(_WIN32)
-  return _isatty(_fileno(stream)) != 0;
+  return tapnames::is_console(stream);  // _isatty is true for the null device too
 #else
   return isatty(fileno(stream)) != 0;
 #endif
@@ -32,12 +33,19 @@ const char* plural(std::uint64_t count) {
 }  // namespace
 
 void print_summary(const Summary& summary, std::FILE* err) {
-  std::fprintf(err,
-               "tapnames-catalogue: %" PRIu64 " image%s, %" PRIu64 " name%s, %" PRIu64
-               " image%s without names, %" PRIu64 " failure%s\n",
-               summary.images, plural(summary.images), summary.names, plural(summary.names),
-               summary.without_names, plural(summary.without_names), summary.failures,
-               plural(summary.failures));
+  std::array<char, 256> line{};
+  const int length =
+      std::snprintf(line.data(), line.size(),
+                    "tapnames-catalogue: %" PRIu64 " image%s, %" PRIu64 " name%s, %" PRIu64
+                    " image%s without names, %" PRIu64 " failure%s\n",
+                    summary.images, plural(summary.images), summary.names, plural(summary.names),
+                    summary.without_names, plural(summary.without_names), summary.failures,
+                    plural(summary.failures));
+  if (length > 0) {
+    tapnames::write_text(
+        err,
+        std::string_view(line.data(), std::min(static_cast<std::size_t>(length), line.size() - 1)));
+  }
 }
 
 Progress::Progress(bool enabled, std::FILE* err, std::uint64_t files, std::uint64_t bytes)
@@ -71,14 +79,27 @@ void Progress::update(std::uint64_t files_done, std::uint64_t bytes_done) {
   length = std::min(std::max(length, 0), static_cast<int>(line.size()) - 1);
   // Spaces rather than terminal control codes over the rest of the last line,
   // so that every console shows it alike.
-  std::fprintf(err_, "\r%s%*s", line.data(), std::max(0, drawn_ - length), "");
+  tapnames::write_text(err_, "\r");
+  tapnames::write_text(err_, std::string_view(line.data(), static_cast<std::size_t>(length)));
+  write_spaces(drawn_ - length);
   std::fflush(err_);
   drawn_ = length;
 }
 
+void Progress::write_spaces(int count) {
+  constexpr std::string_view kSpaces = "                                ";
+  while (count > 0) {
+    const std::size_t now = std::min(static_cast<std::size_t>(count), kSpaces.size());
+    tapnames::write_text(err_, kSpaces.substr(0, now));
+    count -= static_cast<int>(now);
+  }
+}
+
 void Progress::clear() {
   if (drawn_ > 0) {
-    std::fprintf(err_, "\r%*s\r", drawn_, "");
+    tapnames::write_text(err_, "\r");
+    write_spaces(drawn_);
+    tapnames::write_text(err_, "\r");
     drawn_ = 0;
   }
 }

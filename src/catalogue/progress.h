@@ -31,6 +31,8 @@ class Progress {
   void clear();
 
  private:
+  void write_spaces(int count);
+
   bool enabled_;
   std::FILE* err_;
   std::uint64_t files_;

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "name_render.h"
+#include "platform.h"
 #include "reader.h"
 #include "scanner.h"
 
@@ -151,17 +152,17 @@ class Run {
         slots_[i] = Slot();
       }
       progress.update(files_done_.load(), bytes_done_.load());
-      std::fwrite(slot.out.data(), 1, slot.out.size(), out);
+      tapnames::write_text(out, slot.out);
       if (!slot.err.empty()) {
         progress.clear();
         std::fflush(out);  // so that a log holding both streams reads in order
-        std::fwrite(slot.err.data(), 1, slot.err.size(), err);
+        tapnames::write_text(err, slot.err);
       }
       add(result.summary, slot.summary);
-      result.write_failed = std::ferror(out) != 0;
+      result.write_failed = tapnames::output_failed(out);
     }
     progress.clear();
-    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+    if (std::fflush(out) != 0 || tapnames::output_failed(out)) {
       result.write_failed = true;
     }
     if (result.write_failed) {
@@ -170,7 +171,7 @@ class Run {
       std::string message;
       append_message(message, "cannot write output",
                      error != 0 ? std::strerror(error) : "write error");
-      std::fputs(message.c_str(), err);
+      tapnames::write_text(err, message);
     }
     for (std::thread& worker : workers) {
       worker.join();

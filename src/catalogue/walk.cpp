@@ -214,6 +214,39 @@ fs::path from_printable(const std::string& path) {
 #endif
 }
 
+namespace {
+
+// A list as written by Windows tools too: UTF-8 with or without a byte-order
+// mark, or UTF-16 (little- or big-endian) after its mark, made UTF-8 in place.
+bool list_as_utf8(std::string& text, std::string& error) {
+  const auto starts = [&text](std::string_view mark) { return text.starts_with(mark); };
+  if (starts("\xEF\xBB\xBF")) {
+    text.erase(0, 3);
+    return true;
+  }
+  const bool little = starts("\xFF\xFE");
+  if (!little && !starts("\xFE\xFF")) {
+    return true;
+  }
+  if (text.size() % 2 != 0) {
+    error = "the list is UTF-16 but ends in half a character";
+    return false;
+  }
+  std::wstring units;
+  units.reserve(text.size() / 2 - 1);
+  for (std::size_t at = 2; at < text.size(); at += 2) {
+    const auto first = static_cast<unsigned char>(text[at]);
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    units += static_cast<wchar_t>(little ? first | (second << 8U) : (first << 8U) | second);
+  }
+  std::string utf8(3 * units.size() + 1, '\0');  // three bytes a unit at most
+  utf8.resize(tapnames::utf16_to_utf8(units, utf8));
+  text = std::move(utf8);
+  return true;
+}
+
+}  // namespace
+
 bool read_path_list(const std::string& name, bool null_separated, std::vector<std::string>& paths,
                     std::string& error) {
   FilePtr owned;
@@ -231,29 +264,31 @@ bool read_path_list(const std::string& name, bool null_separated, std::vector<st
     error = std::strerror(errno);
     return false;
   }
-  const char separator = null_separated ? '\0' : '\n';
-  std::string path;
-  const auto add = [&paths, &path, null_separated] {
-    if (!null_separated && path.ends_with('\r')) {
-      path.pop_back();  // a list written on Windows
-    }
-    if (!path.empty()) {
-      paths.push_back(std::move(path));
-    }
-    path.clear();
-  };
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-    if (static_cast<char>(c) == separator) {
-      add();
-    } else {
-      path += static_cast<char>(c);
-    }
+  std::string text;
+  std::array<char, 4096> piece{};
+  for (std::size_t got = piece.size(); got == piece.size();) {
+    got = std::fread(piece.data(), 1, piece.size(), file);
+    text.append(piece.data(), got);
   }
   if (std::ferror(file) != 0) {
     error = "cannot read the list";
     return false;
   }
-  add();
+  if (!list_as_utf8(text, error)) {
+    return false;
+  }
+  const char separator = null_separated ? '\0' : '\n';
+  for (std::string_view rest = text; !rest.empty();) {
+    const std::size_t end = std::min(rest.find(separator), rest.size());
+    std::string_view path = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (!null_separated && path.ends_with('\r')) {
+      path.remove_suffix(1);  // a list written on Windows
+    }
+    if (!path.empty()) {
+      paths.emplace_back(path);
+    }
+  }
   return true;
 }
 

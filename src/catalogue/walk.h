@@ -40,8 +40,10 @@ std::vector<Source> find_sources(const std::vector<std::string>& paths, bool fol
 
 // Adds the paths of a list (--files-from): `name` is a file, or "-" for
 // standard input; one path a line (a CR before the LF dropped) or, with
-// `null_separated`, NUL-separated; empty entries skipped. False, with the
-// reason in `error`, if the list cannot be read.
+// `null_separated`, NUL-separated; empty entries skipped. The list is UTF-8,
+// with or without a byte-order mark, or UTF-16 (LE or BE) with its mark, as
+// Windows tools write them. False, with the reason in `error`, if the list
+// cannot be read.
 bool read_path_list(const std::string& name, bool null_separated, std::vector<std::string>& paths,
                     std::string& error);
 

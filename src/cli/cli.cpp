@@ -19,14 +19,14 @@ constexpr int kFailure = 255;
 // message follows the banner and the names found before it.
 void report(const char* message) {
   std::fflush(stdout);
-  std::fputs(message, stderr);
+  write_text(stderr, message);
 }
 
 // Flushes standard output; a failure to write anything turns the status into
 // a failure with a message, so a truncated list is never taken for success.
 int finish(int status) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fputs("Could not write output.\n", stderr);
+  if (std::fflush(stdout) != 0 || output_failed(stdout)) {
+    write_text(stderr, "Could not write output.\n");
     return kFailure;
   }
   return status;
@@ -59,17 +59,22 @@ const char* program_name(int argc, const char* const* argv) noexcept {
 }
 
 void print_help(const char* program_name) noexcept {
-  std::printf("Usage: %s [option(s)] <tap file>\n", program_name);
-  std::fputs("\nOptions:\n", stdout);
-  std::fputs("   -a: extract all filenames (by default only the first one is extracted)\n", stdout);
-  std::fputs("   -e: escape control codes\n", stdout);
+  write_text(stdout, "Usage: ");
+  write_text(stdout, program_name);
+  write_text(stdout, " [option(s)] <tap file>\n");
+  write_text(stdout, "\nOptions:\n");
+  write_text(stdout, "   -a: extract all filenames (by default only the first one is extracted)\n");
+  write_text(stdout, "   -e: escape control codes\n");
 }
 
 int run(int argc, const char* const* argv) noexcept {
   use_binary_output();
-  std::printf("tapnames rel %.*s\n", static_cast<int>(kRelease.size()), kRelease.data());
+  write_text(stdout, "tapnames rel ");
+  write_text(stdout, kRelease);
+  write_text(stdout, "\n");
   const Options options = parse_options(argc, argv);
-  if (options.path == nullptr) {
+  // "/?" on Windows: the help, with the status it has without a path.
+  if (options.path == nullptr || asks_for_help(options.path)) {
     print_help(program_name(argc, argv));
     return finish(kFailure);
   }

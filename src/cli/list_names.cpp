@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "name_render.h"
+#include "platform.h"
 #include "scanner.h"
 
 namespace tapnames {
@@ -20,7 +22,7 @@ constexpr std::size_t kPageSize = 4096;
 
 // How a listing that ends here went: a failed write outranks everything else.
 ListStatus ended(std::FILE* out) {
-  return std::ferror(out) != 0 ? ListStatus::WriteError : ListStatus::Complete;
+  return output_failed(out) ? ListStatus::WriteError : ListStatus::Complete;
 }
 
 // The buffer and the core are large, so they live for the run rather than on
@@ -37,7 +39,7 @@ ListStatus list_names(std::FILE* image, const ListOptions& options, std::FILE* o
     std::array<char, kMaxResultLine> line{};
     const std::size_t length =
         render_result_line(options.extract_all, result.number, result.name, options.escape, line);
-    std::fwrite(line.data(), 1, length, out);
+    write_text(out, std::string_view(line.data(), length));
   };
   for (;;) {
     errno = 0;
@@ -47,7 +49,7 @@ ListStatus list_names(std::FILE* image, const ListOptions& options, std::FILE* o
     if (scanner.done()) {
       return ended(out);  // first-name mode has its name
     }
-    if (std::ferror(out) != 0) {
+    if (output_failed(out)) {
       return ListStatus::WriteError;  // no use reading on
     }
     if (failed) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The platform seam: UTF-8 paths and arguments and binary streams on Windows,
-// a read-ahead hint on Linux.
+// The platform seam: UTF-8 paths and arguments, binary streams and console
+// text on Windows, a read-ahead hint on Linux.
 #include "platform.h"
 
 #include <sys/stat.h>
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <tuple>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -83,7 +84,88 @@ char32_t take_utf8(std::string_view in, std::size_t& at) {
   return c;
 }
 
+// How many bytes at the end of `text` begin a UTF-8 sequence whose rest has
+// not come yet.
+std::size_t incomplete_tail(std::string_view text) {
+  for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+    const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+    if ((byte & 0xC0) == 0x80) {
+      continue;  // a continuation byte: its lead is further back
+    }
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    return length > back ? back : 0;
+  }
+  return 0;
+}
+
+// Standard output and standard error once use_binary_output has run.
+constinit std::array<TextOutput, 2> standard_outputs;  // NOLINT: set up at start
+
+TextOutput* standard_output(const std::FILE* stream) {
+  if (stream == nullptr) {
+    return nullptr;
+  }
+  if (standard_outputs[0].stream() == stream) {
+    return standard_outputs.data();
+  }
+  return standard_outputs[1].stream() == stream ? &standard_outputs[1] : nullptr;
+}
+
 }  // namespace
+
+bool TextOutput::write(std::string_view bytes) noexcept {
+  if (writer_ == nullptr) {
+    if (stream_ == nullptr) {
+      return false;  // not set up
+    }
+    failed_ |= std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size();
+    return !failed_;
+  }
+  while (!bytes.empty()) {
+    const std::size_t take = std::min(bytes.size(), bytes_.size() - held_);
+    std::copy_n(bytes.begin(), take, bytes_.begin() + static_cast<std::ptrdiff_t>(held_));
+    held_ += take;
+    bytes.remove_prefix(take);
+    failed_ |= !convert_held();
+  }
+  return !failed_;
+}
+
+// Converts what is held up to the last whole character and hands it to the
+// writer; the start of a character cut off stays held.
+bool TextOutput::convert_held() noexcept {
+  const std::size_t complete = held_ - incomplete_tail(std::string_view(bytes_.data(), held_));
+  if (complete == 0) {
+    return true;
+  }
+  std::array<wchar_t, std::tuple_size_v<decltype(bytes_)> + 1> units{};  // a unit a byte at most
+  const std::size_t length = utf8_to_utf16(std::string_view(bytes_.data(), complete), units);
+  std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(complete),
+            bytes_.begin() + static_cast<std::ptrdiff_t>(held_), bytes_.begin());
+  held_ -= complete;
+  if (stream_ != nullptr) {
+    std::fflush(stream_);
+  }
+  return length != kTooLong && writer_(target_, std::span<const wchar_t>(units.data(), length));
+}
+
+bool TextOutput::failed() const noexcept {
+  return failed_ || (stream_ != nullptr && std::ferror(stream_) != 0);
+}
+
+bool write_text(std::FILE* stream, std::string_view bytes) noexcept {
+  if (TextOutput* output = standard_output(stream)) {
+    return output->write(bytes);
+  }
+  return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+}
+
+bool output_failed(std::FILE* stream) noexcept {
+  if (const TextOutput* output = standard_output(stream)) {
+    return output->failed();
+  }
+  return std::ferror(stream) != 0;
+}
 
 std::size_t utf16_to_utf8(std::span<const wchar_t> in, std::span<char> out) noexcept {
   if (out.empty()) {
@@ -178,6 +260,36 @@ class WidePath {
   bool valid_ = false;
 };
 
+// The console behind `stream`, or null when it is a file, a pipe or the null
+// device, which GetConsoleMode refuses.
+HANDLE console_of(std::FILE* stream) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime keeps the handle as an integer
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || GetConsoleMode(handle, &mode) == 0) {
+    return nullptr;
+  }
+  return handle;
+}
+
+bool write_console(void* console, std::span<const wchar_t> units) noexcept {
+  constexpr std::size_t kMostAtOnce = 8192;
+  while (!units.empty()) {
+    DWORD written = 0;
+    const auto count = static_cast<DWORD>(std::min(units.size(), kMostAtOnce));
+    if (WriteConsoleW(console, units.data(), count, &written, nullptr) == 0 || written == 0) {
+      return false;
+    }
+    units = units.subspan(written);
+  }
+  return true;
+}
+
+TextOutput output_for(std::FILE* stream) {
+  const HANDLE console = console_of(stream);
+  return console == nullptr ? TextOutput(stream) : TextOutput(stream, write_console, console);
+}
+
 bool is_directory(const char* path) {
   const WidePath wide(path);
   struct _stat64 status {};
@@ -218,6 +330,34 @@ Utf8Arguments utf8_arguments(int argc, const wchar_t* const* argv) noexcept {
   return {static_cast<int>(count), argument_vector.data()};
 }
 
+bool is_console(std::FILE* stream) noexcept {
+  return console_of(stream) != nullptr;
+}
+
+bool asks_for_help(std::string_view argument) noexcept {
+  return argument == "/?";
+}
+
+void wait_if_console_closes() noexcept {
+  // The list holds this process alone when nothing else, such as a command
+  // prompt, shares the console: it goes away with the process.
+  std::array<DWORD, 2> processes{};
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (!standard_outputs[0].is_console() ||
+      GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) != 1 ||
+      input == INVALID_HANDLE_VALUE || input == nullptr || GetConsoleMode(input, &mode) == 0) {
+    return;
+  }
+  write_text(stdout, "Press any key to close");
+  FlushConsoleInputBuffer(input);
+  INPUT_RECORD record{};
+  DWORD read = 0;
+  while (ReadConsoleInputW(input, &record, 1, &read) != 0 &&
+         (read == 0 || record.EventType != KEY_EVENT || record.Event.KeyEvent.bKeyDown == 0)) {
+  }
+}
+
 #else
 
 namespace {
@@ -228,6 +368,16 @@ bool is_directory(const char* path) {
 }
 
 }  // namespace
+
+bool is_console(std::FILE* /*stream*/) noexcept {
+  return false;
+}
+
+bool asks_for_help(std::string_view /*argument*/) noexcept {
+  return false;
+}
+
+void wait_if_console_closes() noexcept {}
 
 std::FILE* open_binary(const char* utf8_path) noexcept {
   std::FILE* file = std::fopen(utf8_path, "rb");
@@ -251,6 +401,9 @@ void use_binary_output() noexcept {
 #if defined(_WIN32)
   static_cast<void>(_setmode(_fileno(stdout), _O_BINARY));
   static_cast<void>(_setmode(_fileno(stderr), _O_BINARY));
+  standard_outputs = {output_for(stdout), output_for(stderr)};
+#else
+  standard_outputs = {TextOutput(stdout), TextOutput(stderr)};
 #endif
 }
 

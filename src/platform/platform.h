@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // What differs between operating systems, kept in one place: the command line
 // and paths as UTF-8 everywhere, opening an image for binary reading
-// ("/dev/stdin" included), and making the output streams binary so that every
-// line ends in "\n" everywhere.
+// ("/dev/stdin" included), making the output streams binary so that every
+// line ends in "\n" everywhere, and text for a Windows console as UTF-16.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <span>
@@ -30,8 +31,67 @@ struct OpenedImage {
 // open_binary, and on failure whether the path is a directory.
 OpenedImage open_image(const char* utf8_path) noexcept;
 
-// Standard output and standard error write bytes as they are.
+// Standard output and standard error write bytes as they are. On Windows it
+// also decides, once, whether each of them is a console (see write_text).
+// Called first by each program.
 void use_binary_output() noexcept;
+
+// Where a program's text goes. To a file or a pipe the UTF-8 bytes go through
+// the C stream unchanged; to a console, as UTF-16 to a writer (WriteConsoleW
+// on Windows), so that names show right whatever the console's code page. A
+// character split between two writes is held back until its rest comes. No
+// allocation; not for several threads at once.
+class TextOutput {
+ public:
+  // Writes UTF-16 units; false on failure.
+  using WideWriter = bool (*)(void* target, std::span<const wchar_t> units) noexcept;
+
+  constexpr TextOutput() noexcept = default;  // writes nothing: not set up yet
+  // Bytes to `stream` as they are.
+  explicit constexpr TextOutput(std::FILE* stream) noexcept : stream_(stream) {}
+  // UTF-16 to `writer` with `target`; `stream` (if any) is flushed before
+  // each write, so that whatever went to it before comes first.
+  constexpr TextOutput(std::FILE* stream, WideWriter writer, void* target) noexcept
+      : stream_(stream), writer_(writer), target_(target) {}
+
+  [[nodiscard]] std::FILE* stream() const noexcept { return stream_; }
+  [[nodiscard]] bool is_console() const noexcept { return writer_ != nullptr; }
+  // False, now and later, once a write has failed.
+  bool write(std::string_view bytes) noexcept;
+  // Whether anything written so far failed (the stream's error too).
+  [[nodiscard]] bool failed() const noexcept;
+
+ private:
+  bool convert_held() noexcept;
+
+  std::FILE* stream_ = nullptr;
+  WideWriter writer_ = nullptr;
+  void* target_ = nullptr;
+  bool failed_ = false;
+  std::size_t held_ = 0;
+  std::array<char, 512> bytes_{};  // what is waiting to be converted
+};
+
+// Writes to `stream`: for standard output and standard error as decided by
+// use_binary_output, for any other stream its bytes as they are.
+bool write_text(std::FILE* stream, std::string_view bytes) noexcept;
+// Whether a write to `stream` has failed, the stream's own error included.
+bool output_failed(std::FILE* stream) noexcept;
+
+// Whether `stream` is a console: on Windows, one that GetConsoleMode accepts
+// (a file, a pipe or the null device is not). False elsewhere.
+bool is_console(std::FILE* stream) noexcept;
+
+// On Windows "/?" asks a program for its help, as it cannot be a file name
+// there; elsewhere it is a path like any other.
+bool asks_for_help(std::string_view argument) noexcept;
+
+// On Windows, when the process owns its console alone (it was started by a
+// double-click or by dropping a file on it, and the window closes when it
+// ends) and writes to it, prints "Press any key to close" and waits for a
+// key. Elsewhere, or from a command prompt, or with output redirected, it
+// returns at once.
+void wait_if_console_closes() noexcept;
 
 // Conversions between the UTF-16 of Windows (one unit per wchar_t) and UTF-8.
 // An unpaired surrogate, which a Windows file name may hold, is carried as its

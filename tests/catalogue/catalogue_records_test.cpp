@@ -1,14 +1,26 @@
 // SPDX-License-Identifier: MIT
 // The catalogue's escaping, table by table: what a reader of each format
-// needs to get every path and name back.
+// needs to get every path and name back. Its options, the lists of
+// --files-from as Windows tools write them, and wildcards on Windows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "options.h"
 #include "records.h"
+#include "scratch.h"
+#include "walk.h"
+#include "wildcards.h"
+
+#if defined(_WIN32)
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
 
 namespace {
 
@@ -115,6 +127,102 @@ TEST(CatalogueOptions, ValuesJoinedOrApartAndBundledFlags) {
                                                                     {"-z"}}) {
     EXPECT_EQ(catalogue::parse_options(bad).action, catalogue::Action::UsageError) << bad[0];
   }
+  // "/?" is the help on Windows, a path elsewhere; after "--" a path everywhere.
+  EXPECT_EQ(catalogue::parse_options({"x", "/?"}).action,
+            kWindows ? catalogue::Action::Help : catalogue::Action::Run);
+  EXPECT_EQ(catalogue::parse_options({"--", "/?"}).options.paths, std::vector<std::string>{"/?"});
+}
+
+// Files written in a scratch folder of the test's own.
+class TempFolder : public testing::Test {
+ protected:
+  std::string write(const std::string& name, std::string_view bytes) const {
+    const std::filesystem::path path = folder_.path() / name;
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    if (file != nullptr) {
+      std::fwrite(bytes.data(), 1, bytes.size(), file);
+      std::fclose(file);
+    }
+    return path.string();
+  }
+
+  support::ScratchFolder folder_{testing::UnitTest::GetInstance()->current_test_info()->name()};
+};
+
+using PathLists = TempFolder;
+
+TEST_F(PathLists, Utf8WithOrWithoutAMarkAndUtf16WithOne) {
+  using namespace std::string_view_literals;
+  const std::vector<std::string> greek = {"a.tap", "\xCE\xB1/\xCE\xB2.tap", "\xF0\x9F\x98\x80.tap"};
+  struct List {
+    const char* what;
+    std::string_view bytes;
+    bool null_separated;
+    std::vector<std::string> paths;
+  };
+  const std::vector<List> cases = {
+      {"UTF-8", "a.tap\n\xCE\xB1/\xCE\xB2.tap\n\xF0\x9F\x98\x80.tap\n", false, greek},
+      {"UTF-8 with a mark, CRLF",
+       "\xEF\xBB\xBF"
+       "a.tap\r\n\xCE\xB1/\xCE\xB2.tap\r\n\xF0\x9F\x98\x80.tap",
+       false, greek},
+      {"UTF-16LE with a mark, CRLF (PowerShell 5)",
+       "\xFF\xFE"
+       "a\0.\0t\0a\0p\0\r\0\n\0\xB1\x03/\0\xB2\x03.\0t\0a\0p\0\r\0\n\0"
+       "\x3D\xD8\x00\xDE.\0t\0a\0p\0\r\0\n\0"sv,
+       false, greek},
+      {"UTF-16BE with a mark",
+       "\xFE\xFF\0a\0.\0t\0a\0p\0\n\x03\xB1\0/\x03\xB2\0.\0t\0a\0p\0\n"
+       "\xD8\x3D\xDE\x00\0.\0t\0a\0p"sv,
+       false, greek},
+      {"UTF-16LE separated by NUL", "\xFF\xFEx\0\0\0y\0\0\0"sv, true, {"x", "y"}},
+      {"a mark alone", "\xFF\xFE", false, {}},
+      {"only the start of a mark is no mark",
+       "\xEF\xBB"
+       "x\n",
+       false,
+       {"\xEF\xBBx"}},
+  };
+  for (const List& c : cases) {
+    const std::string list = write("list", c.bytes);
+    std::vector<std::string> paths;
+    std::string error;
+    EXPECT_TRUE(catalogue::read_path_list(list, c.null_separated, paths, error)) << c.what;
+    EXPECT_EQ(error, "") << c.what;
+    EXPECT_EQ(paths, c.paths) << c.what;
+  }
+  std::vector<std::string> paths;
+  std::string error;
+  EXPECT_FALSE(catalogue::read_path_list(write("odd", "\xFF\xFEx\0y"sv), false, paths, error));
+  EXPECT_EQ(error, "the list is UTF-16 but ends in half a character");
+}
+
+using Wildcards = TempFolder;
+
+TEST_F(Wildcards, ExpandedOnWindowsAloneInNameOrderWithTheFolderAsTyped) {
+  for (const char* name : {"b.tap", "a.tap", "C.TAP", "notes.txt"}) {
+    write(name, "");
+  }
+  const std::string folder = folder_.path().string();
+  struct Argument {
+    std::string argument;
+    std::vector<std::string> windows;  // elsewhere: the argument alone
+  };
+  const std::vector<Argument> cases = {
+      {folder + "/*.tap", {folder + "/C.TAP", folder + "/a.tap", folder + "/b.tap"}},
+      {folder + "\\?.tap", {folder + "\\C.TAP", folder + "\\a.tap", folder + "\\b.tap"}},
+      {folder + "/no*", {folder + "/notes.txt"}},
+      {folder + "/*.none", {folder + "/*.none"}},
+      {folder + "/a.tap", {folder + "/a.tap"}},
+  };
+  for (const Argument& c : cases) {
+    const std::vector<std::string> expanded = catalogue::expand_wildcards({c.argument});
+    EXPECT_EQ(expanded, kWindows ? c.windows : std::vector<std::string>{c.argument}) << c.argument;
+  }
+  EXPECT_EQ(catalogue::expand_wildcards({"x", folder + "/b*", "y"}),
+            (kWindows ? std::vector<std::string>{"x", folder + "/b.tap", "y"}
+                      : std::vector<std::string>{"x", folder + "/b*", "y"}));
 }
 
 }  // namespace

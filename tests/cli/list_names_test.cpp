@@ -14,7 +14,7 @@
 #include "decode_support.h"
 #include "model.h"
 #include "scanner.h"
-#include "scratch_file.h"
+#include "scratch.h"
 #include "tape_builder.h"
 
 namespace {

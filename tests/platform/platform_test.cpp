@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
 // The UTF-16 and UTF-8 conversions that carry Windows command lines and
 // paths: names in any script, surrogate pairs, unpaired surrogates (which
-// must come back unchanged), ill-formed UTF-8 and buffers too small.
+// must come back unchanged), ill-formed UTF-8 and buffers too small. Text
+// for a console as UTF-16 and for a file as the bytes given.
 #include "platform.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "scratch.h"
 
 namespace {
 
@@ -92,6 +97,114 @@ TEST(Utf, BuffersTooSmallForTheResultAndItsZeroAreRefused) {
   EXPECT_EQ(utf16("\xF0\x9F\x98\x80", 2), Units{L'?'});
   EXPECT_EQ(utf16("ab", 2), Units{L'?'});
   EXPECT_EQ(utf16("", 0), Units{L'?'});
+}
+
+// What a console writer was handed; `fail_after` writes succeed.
+struct Console {
+  Units units;
+  int calls = 0;
+  int fail_after = 1000;
+};
+
+bool capture(void* target, std::span<const wchar_t> units) noexcept {
+  auto& console = *static_cast<Console*>(target);
+  console.units.insert(console.units.end(), units.begin(), units.end());
+  return ++console.calls <= console.fail_after;
+}
+
+std::string file_bytes(std::FILE* file) {
+  std::rewind(file);
+  std::string bytes;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+    bytes += static_cast<char>(c);
+  }
+  return bytes;
+}
+
+TEST(TextOutput, AConsoleGetsUtf16WhateverHowTheBytesWereCut) {
+  const std::string long_text = std::string(510, 'x') + "\xCE\xB1\xCE\xB2" + std::string(600, 'y');
+  Units long_units(510, L'x');
+  long_units.insert(long_units.end(), {0x3B1, 0x3B2});
+  long_units.insert(long_units.end(), 600, L'y');
+  struct Case {
+    const char* what;
+    std::vector<std::string> writes;
+    Units units;
+  };
+  const Case cases[] = {
+      {"ASCII",
+       {"FOUND: \"A\"\n"},
+       {L'F', L'O', L'U', L'N', L'D', L':', L' ', L'"', L'A', L'"', L'\n'}},
+      {"Greek path, CRLF kept", {"\xCE\x95\xCE\xBB\r\n"}, {0x395, 0x3BB, L'\r', L'\n'}},
+      {"umlaut cut between writes", {"Pr\xC3", "\xBC", "f"}, {L'P', L'r', 0xFC, L'f'}},
+      {"emoji cut in three", {"\xF0\x9F", "\x98", "\x80!"}, {0xD83D, 0xDE00, L'!'}},
+      {"a character across the held buffer's end", {long_text}, long_units},
+      {"ill-formed bytes", {"a\xFFz"}, {L'a', 0xFFFD, L'z'}},
+      {"a cut character followed by another", {"\xC3", "a"}, {0xFFFD, L'a'}},
+      {"unpaired surrogate of a Windows name", {"\xED\xA0\xBD"}, {0xD83D}},
+  };
+  for (const Case& c : cases) {
+    const support::ScratchFile scratch;
+    std::FILE* file = scratch.get();
+    ASSERT_NE(file, nullptr);
+    Console console;
+    tapnames::TextOutput output(file, capture, &console);
+    EXPECT_TRUE(output.is_console());
+    for (const std::string& bytes : c.writes) {
+      EXPECT_TRUE(output.write(bytes)) << c.what;
+    }
+    EXPECT_EQ(console.units, c.units) << c.what;
+    EXPECT_FALSE(output.failed()) << c.what;
+    EXPECT_EQ(file_bytes(file), "") << c.what << ": nothing goes to the stream itself";
+  }
+}
+
+TEST(TextOutput, AFileOrPipeGetsTheBytesUnchangedAndAFailureSticks) {
+  const support::ScratchFile scratch;
+  std::FILE* file = scratch.get();
+  ASSERT_NE(file, nullptr);
+  tapnames::TextOutput output(file);
+  EXPECT_FALSE(output.is_console());
+  const std::string bytes = "\xCE\x95\xFF\r\n\xC3";
+  EXPECT_TRUE(output.write(bytes));
+  EXPECT_TRUE(output.write(std::string_view("\0z", 2)));
+  EXPECT_FALSE(output.failed());
+  std::fflush(file);
+  EXPECT_EQ(file_bytes(file), bytes + std::string("\0z", 2));
+
+  Console console{.fail_after = 1};
+  tapnames::TextOutput failing(nullptr, capture, &console);
+  EXPECT_TRUE(failing.write("one"));
+  EXPECT_FALSE(failing.write("two"));
+  EXPECT_TRUE(failing.failed());
+  EXPECT_FALSE(failing.write("three"));
+}
+
+TEST(TextOutput, OnlyAConsoleIsWrittenWide) {
+  tapnames::use_binary_output();
+  const support::ScratchFile scratch;
+  std::FILE* file = scratch.get();
+  ASSERT_NE(file, nullptr);
+  EXPECT_FALSE(tapnames::is_console(file));
+  EXPECT_TRUE(tapnames::write_text(file, "\xCE\x95"));
+  EXPECT_FALSE(tapnames::output_failed(file));
+  std::fflush(file);
+  EXPECT_EQ(file_bytes(file), "\xCE\x95");
+  // Under ctest both standard streams are pipes or files.
+  EXPECT_FALSE(tapnames::is_console(stdout));
+  EXPECT_FALSE(tapnames::is_console(stderr));
+}
+
+TEST(Habits, SlashQuestionMarkAsksForHelpOnWindowsAlone) {
+#if defined(_WIN32)
+  constexpr bool kWindows = true;
+#else
+  constexpr bool kWindows = false;
+#endif
+  EXPECT_EQ(tapnames::asks_for_help("/?"), kWindows);
+  for (const char* other : {"/h", "-?", "/??", "?", "/"}) {
+    EXPECT_FALSE(tapnames::asks_for_help(other)) << other;
+  }
 }
 
 }  // namespace
