@@ -80,6 +80,7 @@ async function scanImage(core, run, index, file, all, chunks) {
   let error = null;
   let stopped = false;  // first-name mode had its name before the end
   const how = {reader: '', chunks};
+  postMessage({type: 'progress', run, index, read});  // its row says it is being read
   const source = slices(file, how);
   try {
     for (let step = await source.next(); !step.done;) {
