@@ -344,17 +344,17 @@
     }
   }
 
-  // Hides the rows whose path and names lack the filter's text (any case).
-  function applyFilter() {
+  // Hides the rows whose path and names lack the filter's text (any case):
+  // those of `only` (an image just read), or all of them.
+  function applyFilter(only) {
     const wanted = $('filter').value.toLowerCase();
-    let shown = 0;
-    for (const image of images) {
+    for (const image of only ? [only] : images) {
       const texts = [image.path, ...(image.view ? image.view.texts : [])];
       const match = wanted === '' || texts.some((text) => text.toLowerCase().includes(wanted));
       image.row.hidden = !match;
       image.detail.classList.toggle('filtered', !match);
-      if (match) shown += 1;
     }
+    const shown = images.reduce((count, image) => count + (image.row.hidden ? 0 : 1), 0);
     $('shown').textContent = wanted === '' ? plural(images.length, 'image') :
       `${shown} of ${plural(images.length, 'image')} shown`;
   }
@@ -387,7 +387,7 @@
       document.body.dataset.reader = message.reader;  // how images are read, for the tests
       doneBytes += image.size;
       render(image);
-      applyFilter();
+      applyFilter(image);
       showProgress(null, 0);
     } else if (message.type === 'done') {
       finishRun('done', message.bytes);
@@ -577,7 +577,7 @@
   $('cancel').addEventListener('click', cancel);
   $('copy').addEventListener('click', copy);
   $('download').addEventListener('click', download);
-  $('filter').addEventListener('input', applyFilter);
+  $('filter').addEventListener('input', () => applyFilter());
   for (const button of document.querySelectorAll('#images > thead button')) {
     button.addEventListener('click', () => {
       sortDown = sortKey === button.dataset.sort ? !sortDown : false;
