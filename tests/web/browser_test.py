@@ -28,6 +28,7 @@ import http.server
 import json
 import os
 import pathlib
+import re
 import subprocess
 import tempfile
 import threading
@@ -499,8 +500,12 @@ def scan_huge(args):
               and js(driver, 'document.body.dataset.state') == 'cancelled'
               and run_number(driver) > before and summary(driver).startswith('Cancelled'),
               f'after cancel: {summary(driver)}')
-        wait_for_scan(driver, choose(driver, 'files', [args.demo]))
-        check_identity(driver, args.cli, {pathlib.Path(args.demo).name: args.demo}, ('-a',),
+        set_options(driver, ())  # reading stops at the first name, and the row says so
+        wait_for_scan(driver, choose(driver, 'files', [args.huge]))
+        state = js(driver, f'{row}.cells[4].textContent')
+        check(state.startswith('stopped at the first name (') and 'GB' not in state,
+              f'first name of the huge image: {state}')
+        check_identity(driver, args.cli, {pathlib.Path(args.huge).name: args.huge}, (),
                        'after a cancel')
 
 
@@ -522,6 +527,8 @@ def scan_over_http(args):
             wait_for_scan(driver, choose(driver, 'files', [args.demo]))
             check_identity(driver, args.cli, {pathlib.Path(args.demo).name: args.demo}, ('-a',),
                            'http')
+            state = js(driver, 'document.querySelector("tr[data-image-row]").cells[4].textContent')
+            check('MB/s' not in summary(driver) + state, f'a speed of under 1 MB: {state}')
             check_policy_holds(driver)
     finally:
         server.shutdown()
@@ -539,16 +546,22 @@ def scan_large(args):
             set_options(driver, ('-a',))
             time.sleep(0.5)
             with Memory(driver.service.process.pid) as memory:
-                started, shown = time.monotonic(), set()
+                started, shown, states = time.monotonic(), set(), set()
                 before = choose(driver, 'files', [args.large])
                 while run_number(driver) <= before or js(
                         driver, 'document.body.dataset.state !== "done"'):
                     shown.add(js(driver, 'document.getElementById("progress").value'))
+                    states.add(js(driver, 'document.querySelector("tr[data-image-row]")'
+                                          '?.cells[4].textContent'))
                     time.sleep(0.05)
                 seconds = time.monotonic() - started
             wait_for_scan(driver, before)
             check_identity(driver, args.cli, {name: args.large}, ('-a',), f'large {build}')
             check(seconds < 2 or any(0 < value < 1 for value in shown), 'no progress shown')
+            check(seconds < 2 or any(re.fullmatch(r'reading [1-9]\d?%', str(text)) for text in states),
+                  f'no share read shown in the row: {states}')
+            state = js(driver, 'document.querySelector("tr[data-image-row]").cells[4].textContent')
+            check(seconds < 1 or re.fullmatch(r'done, \d+ MB/s', state), f'the row says {state}')
             growth, reader = memory.peak - memory.base, js(driver, 'document.body.dataset.reader')
             print(f'large image {size / 2**20:.0f} MiB, {build}, {reader} reader: '
                   f'{js(driver, "document.body.dataset.mbPerSecond")} MB/s; browser memory '
