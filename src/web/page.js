@@ -445,8 +445,8 @@
   function cancel() {
     if (!busy) return;
     const left = images.filter((image) => image.state === 'reading' || image.state === 'waiting');
-    stopRun('cancelled', `Cancelled: ${plural(runImages - left.length, 'image')} of ` +
-      `${runImages} read; ${plural(left.length, 'image')} not read.`);
+    stopRun('cancelled', `Cancelled: ${runImages - left.length} of ` +
+      `${plural(runImages, 'image')} read, ${left.length} not read.`);
   }
 
   // The TSV of tapnames-catalogue: one record per name shown, images by

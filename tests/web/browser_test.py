@@ -436,6 +436,9 @@ def scan_from_files(args):
             for options in OPTION_SETS if not args.quick else [()]:
                 set_options(driver, options)
                 check_identity(driver, args.cli, images, options, f'{build} file://')
+                # After -a, ticking -e or leaving -a reads nothing again.
+                check(options[-1:] != ('-e',) or 'shown again' in summary(driver),
+                      f'{options} read again: {summary(driver)}')
             if build == 'plain' or args.quick:
                 continue
             check_drop(driver, args.cli, images)
