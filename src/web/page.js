@@ -247,7 +247,7 @@
       return `reading ${share}%`;
     }
     if (image.state === 'failed') return `failed: ${image.error}`;
-    if (image.state === 'cancelled') return image.names ? 'cancelled' : 'not read (cancelled)';
+    if (image.state === 'cancelled') return image.view ? 'cancelled' : 'not read (cancelled)';
     if (image.state !== 'done') return image.state;
     if (!image.scannedAll && image.read < image.size) {
       return `stopped at the first name (${formatBytes(image.read)} read)`;
@@ -255,10 +255,17 @@
     return ['done', rate(image.read, image.ms)].filter(Boolean).join(', ');
   }
 
+  // Can the names kept for `image` be shown with -a as `all`? Only the first
+  // name of a scan that stopped there is known; a scan that failed shows
+  // what it found before, as the command line does.
+  function shows(image, all) {
+    return image.names !== null && (!all || image.complete || (image.scannedAll && image.error !== null));
+  }
+
   // The image's row and detail for the options as they stand.
   function render(image) {
     const shown = options();
-    image.view = image.names === null ? null : renderer.render(image.names, shown);
+    image.view = shows(image, shown.all) ? renderer.render(image.names, shown) : null;
     const cells = image.row.cells;
     cells[1].textContent = formatBytes(image.size);
     cells[1].dataset.bytes = String(image.size);
@@ -395,8 +402,7 @@
   }
 
   function summary(bytes) {
-    const read = images.filter((image) => image.names !== null);
-    const names = read.reduce((sum, image) => sum + image.view.texts.length, 0);
+    const names = images.reduce((sum, image) => sum + (image.view ? image.view.texts.length : 0), 0);
     const failed = images.filter((image) => image.state === 'failed').length;
     const ms = performance.now() - runStarted;
     const parts = [plural(images.length, 'image'), plural(names, 'name')];

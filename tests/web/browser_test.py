@@ -509,6 +509,14 @@ def scan_huge(args):
               f'first name of the huge image: {state}')
         check_identity(driver, args.cli, {pathlib.Path(args.huge).name: args.huge}, (),
                        'after a cancel')
+        # Ticking -a reads it again, whole: cancelled, its first name is not shown as all.
+        driver.find_element(By.ID, 'opt-a').click()
+        WebDriverWait(driver, 30, poll_frequency=0.02).until(lambda d: js(
+            d, 'document.getElementById("progress").value > 0'))
+        driver.find_element(By.ID, 'cancel').click()
+        check(js(driver, f'{row}.cells[4].textContent') == 'not read (cancelled)'
+              and js(driver, 'document.querySelector("[data-image]")') is None,
+              'a first name shown as if it were every name')
 
 
 def scan_over_http(args):
