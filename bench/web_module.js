@@ -2,7 +2,7 @@
 // Scan speed of the web page's modules alone, in node, through the page's
 // own driver (src/web/scan_core.js), slices of 1 MiB as the page's worker reads:
 //   node bench/web_module.js build-web/src/web IMAGE [RUNS]
-// Make an image with build/tests/web/make_web_tapes --large IMAGE 256. The image
+// Make an image with build/tests/make_web_tapes --large IMAGE 256. The image
 // is held in memory, so this measures the module, not reading.
 'use strict';
 

@@ -15,14 +15,14 @@ screenshots=${4:-$web}
 for tool in node /usr/bin/python3 /usr/bin/chromium /usr/bin/chromedriver unzip; do
   command -v "$tool" >/dev/null || { echo "check_web.sh: $tool is missing" >&2; exit 1; }
 done
-cli=$native/src/cli/tapnames
-modules=$web/src/web
+cli=$native/tapnames
+modules=$web/web
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$native/tests/web/make_web_tapes" "$work/tapes"
-"$native/tests/web/make_web_tapes" --many "$work/collection" 500
-"$native/tests/web/make_web_tapes" --large "$work/large.tap" "$large_mib"
-"$native/tests/web/make_web_tapes" --large "$work/huge.tap" 1024
+"$native/tests/make_web_tapes" "$work/tapes"
+"$native/tests/make_web_tapes" --many "$work/collection" 500
+"$native/tests/make_web_tapes" --large "$work/large.tap" "$large_mib"
+"$native/tests/make_web_tapes" --large "$work/huge.tap" 1024
 
 zip=$(echo "$web"/tapnames-*-web.zip)
 release=$(basename "$zip" .zip)
@@ -42,7 +42,7 @@ done
 node tests/web/node_test.js "$modules" "$cli" examples/demo.tap "$work"/tapes/*.tap \
   "$work/large.tap"
 /usr/bin/python3 tests/web/browser_test.py --page "$web/tapnames.html" --cli "$cli" \
-  --catalogue "$native/src/catalogue/tapnames-catalogue" --demo examples/demo.tap \
+  --catalogue "$native/tapnames-catalogue" --demo examples/demo.tap \
   --tapes "$work/tapes" --many "$work/collection" --large "$work/large.tap" \
   --huge "$work/huge.tap" --screenshot "$screenshots/web-page.png" \
   --phone-screenshot "$screenshots/web-page-phone.png"
