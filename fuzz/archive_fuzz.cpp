@@ -33,7 +33,7 @@ class CheckingSink final : public catalogue::ImageSink {
  public:
   explicit CheckingSink(tapnames::Scanner& scanner) : scanner_(scanner) {}
 
-  void begin(std::string_view /*member*/) override {
+  void begin(std::span<const std::string> /*members*/) override {
     require(!in_image_);
     in_image_ = true;
     scanner_.reset(tapnames::ScanMode::AllNames);
@@ -51,7 +51,9 @@ class CheckingSink final : public catalogue::ImageSink {
       scanner_.finish(check);
     }
   }
-  void fail(std::string_view error) override { require(!in_image_ && !error.empty()); }
+  void fail(std::span<const std::string> /*members*/, std::string_view error) override {
+    require(!in_image_ && !error.empty());
+  }
   [[nodiscard]] bool in_image() const { return in_image_; }
 
  private:

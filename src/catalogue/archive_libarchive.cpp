@@ -47,7 +47,7 @@ bool read_member(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffe
     if (got < 0) {
       sink.end(reason(handle, "cannot read member"));
       if (got == ARCHIVE_FATAL) {
-        sink.fail("cannot read on after a damaged member");
+        sink.fail({}, "cannot read on after a damaged member");
         return false;
       }
       return true;
@@ -68,7 +68,7 @@ void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buff
       return;
     }
     if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-      sink.fail(reason(handle, "damaged archive"));
+      sink.fail({}, reason(handle, "damaged archive"));
       return;
     }
     if (archive_entry_filetype(entry) != AE_IFREG) {
@@ -81,7 +81,8 @@ void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buff
     if (name == nullptr || !ends_with_any_case(name, ".tap")) {
       continue;  // skipped by the next header
     }
-    sink.begin(name);
+    const std::string member[] = {name};
+    sink.begin(member);
     if (!read_member(handle, sink, buffer)) {
       return;
     }
@@ -93,11 +94,11 @@ template <typename Open>
 void read_opened(const Open& open, ImageSink& sink, std::span<std::uint8_t> buffer) {
   const ArchivePtr handle = new_reader();
   if (!handle) {
-    sink.fail("out of memory");
+    sink.fail({}, "out of memory");
     return;
   }
   if (open(handle.get()) != ARCHIVE_OK) {
-    sink.fail(reason(handle.get(), "cannot open archive"));
+    sink.fail({}, reason(handle.get(), "cannot open archive"));
     return;
   }
   read_members(handle.get(), sink, buffer);

@@ -16,12 +16,12 @@ bool reads_archives() {
 }
 
 void read_archive(const Source& /*source*/, ImageSink& sink, std::span<std::uint8_t> /*buffer*/) {
-  sink.fail(kNoArchives);
+  sink.fail({}, kNoArchives);
 }
 
 void read_archive_memory(std::span<const std::uint8_t> /*bytes*/, ImageSink& sink,
                          std::span<std::uint8_t> /*buffer*/) {
-  sink.fail(kNoArchives);
+  sink.fail({}, kNoArchives);
 }
 
 }  // namespace catalogue

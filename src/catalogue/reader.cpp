@@ -74,7 +74,7 @@ constexpr std::size_t kInputSize = std::size_t{64} << 10U;
 void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer) {
   z_stream stream{};
   if (inflateInit2(&stream, kGzipOnly) != Z_OK) {
-    sink.fail("out of memory");
+    sink.fail({}, "out of memory");
     return;
   }
   const std::unique_ptr<z_stream, InflateEnd> owner(&stream);
@@ -123,6 +123,15 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
   }
 }
 
+std::string member_path(std::string_view source, std::span<const std::string> members) {
+  std::string path(source);
+  for (const std::string& member : members) {
+    path += '!';
+    path += member;
+  }
+  return path;
+}
+
 FilePtr open_file(const std::string& path) {
   return FilePtr(tapnames::open_binary(path.c_str()));
 }
@@ -135,7 +144,7 @@ void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> 
   errno = 0;
   const FilePtr file = open_file(source.path);
   if (!file) {
-    sink.fail(system_reason(errno));
+    sink.fail({}, system_reason(errno));
     return;
   }
   if (source.kind == SourceKind::Gzip) {

@@ -31,18 +31,24 @@ class ImageSink {
   ImageSink& operator=(ImageSink&&) = delete;
   virtual ~ImageSink() = default;
 
-  // An image begins: `member` is its path inside an archive, or empty for
+  // An image begins. `members` is the chain of member names that leads to it
+  // from the source, outermost first ("inner.zip", "x.tap" for the path
+  // "outer.zip!inner.zip!x.tap"), each as its archive stores it; empty for
   // the source itself.
-  virtual void begin(std::string_view member) = 0;
+  virtual void begin(std::span<const std::string> members) = 0;
   // The next pulses of the image. False stops the reading of the source.
   virtual bool piece(std::span<const std::uint8_t> pulses) = 0;
   // The image has ended: read to its end when `error` is empty, else cut
   // short for that reason (the pieces before it stand).
   virtual void end(std::string_view error) = 0;
-  // The source failed outside any image: it cannot be opened, or an archive
-  // is damaged between members.
-  virtual void fail(std::string_view error) = 0;
+  // The source, or the archive that `members` leads to inside it, failed
+  // outside any image: it cannot be opened, or it is damaged between members.
+  virtual void fail(std::span<const std::string> members, std::string_view error) = 0;
 };
+
+// The path printed for a member: the source's path and the chain of member
+// names, joined with "!".
+std::string member_path(std::string_view source, std::span<const std::string> members);
 
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes).
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer);

@@ -54,14 +54,10 @@ class RecordSink final : public ImageSink {
     members_.clear();
   }
 
-  void begin(std::string_view member) override {
+  void begin(std::span<const std::string> members) override {
     scanner_.reset(tapnames::ScanMode::AllNames);
-    member_ = member;
-    path_ = source_->path;
-    if (!member.empty()) {
-      path_ += '!';
-      path_ += member;
-    }
+    member_.assign(members.begin(), members.end());
+    path_ = member_path(source_->path, members);
     records_.clear();
   }
 
@@ -94,8 +90,8 @@ class RecordSink final : public ImageSink {
     records_ = std::string();
   }
 
-  void fail(std::string_view error) override {
-    append_message(slot_->err, source_->path, error);
+  void fail(std::span<const std::string> members, std::string_view error) override {
+    append_message(slot_->err, member_path(source_->path, members), error);
     ++slot_->summary.failures;
   }
 
@@ -115,10 +111,10 @@ class RecordSink final : public ImageSink {
   const RunSettings& settings_;
   const Source* source_ = nullptr;
   Slot* slot_ = nullptr;
-  std::string member_;
+  std::vector<std::string> member_;  // the chain of member names, outermost first
   std::string path_;
-  std::string records_;                                       // of the image being read
-  std::vector<std::pair<std::string, std::string>> members_;  // member, records
+  std::string records_;  // of the image being read
+  std::vector<std::pair<std::vector<std::string>, std::string>> members_;  // chain, records
 };
 
 class Run {
