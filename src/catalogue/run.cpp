@@ -185,7 +185,7 @@ class Run {
   void work() {
     // One core and one buffer per worker, made once, reset for each image.
     const auto scanner = std::make_unique<tapnames::Scanner>();
-    std::vector<std::uint8_t> buffer(kPieceSize);
+    const auto buffer = std::make_unique<PieceBuffer>();
     RecordSink sink(*scanner, settings_);
     for (;;) {
       const std::size_t index = next_.fetch_add(1);
@@ -194,7 +194,7 @@ class Run {
       }
       Slot slot;
       sink.start(sources_[index], slot);
-      read_source(sources_[index], sink, buffer);
+      read_source(sources_[index], sink, buffer->bytes);
       sink.finish_source();
       slot.done = true;
       {
