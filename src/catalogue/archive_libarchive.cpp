@@ -264,14 +264,17 @@ Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& si
 
 SourceKind kind_by_content(std::span<const std::uint8_t> prefix) {
   const ArchivePtr handle = new_reader(SourceKind::Archive);
-  if (!handle ||
-      archive_read_open_memory(handle.get(), prefix.data(), prefix.size()) != ARCHIVE_OK) {
+  if (!handle) {
     return SourceKind::Plain;
   }
-  archive_entry* entry = nullptr;
-  const int status = archive_read_next_header(handle.get(), &entry);
-  if (status == ARCHIVE_OK || status == ARCHIVE_WARN || archive_format(handle.get()) != 0) {
-    return SourceKind::Archive;
+  // Opening chooses the filters and then the format, which fails where the
+  // filters' output is no archive.
+  if (archive_read_open_memory(handle.get(), prefix.data(), prefix.size()) == ARCHIVE_OK) {
+    archive_entry* entry = nullptr;
+    static_cast<void>(archive_read_next_header(handle.get(), &entry));
+    if (archive_format(handle.get()) != ARCHIVE_FORMAT_EMPTY) {
+      return SourceKind::Archive;
+    }
   }
   switch (archive_filter_code(handle.get(), 0)) {
     case ARCHIVE_FILTER_NONE:

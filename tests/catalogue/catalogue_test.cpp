@@ -15,10 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive_writer.h"
+#include "reader.h"
 #include "run_outcome.h"
 #include "tape_builder.h"
 
@@ -385,6 +387,71 @@ TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
   EXPECT_EQ(got.out, out);
   EXPECT_EQ(got.err, err);
   EXPECT_EQ(got.status, 1);
+}
+
+// Standard input is told by its first bytes: each image the reader begins,
+// with its chain, and the bytes it gives, which must be the image's own.
+class StreamSink final : public catalogue::ImageSink {
+ public:
+  void begin(std::span<const std::string> members) override {
+    text += catalogue::member_path("-", members);
+    bytes.clear();
+  }
+  bool piece(std::span<const std::uint8_t> pulses) override {
+    bytes.insert(bytes.end(), pulses.begin(), pulses.end());
+    return true;
+  }
+  void end(std::string_view error) override {
+    text += bytes == one_name("STREAM") ? " whole" : " " + std::to_string(bytes.size()) + " bytes";
+    text += error.empty() ? std::string("\n") : ": " + std::string(error) + "\n";
+  }
+  void fail(std::span<const std::string> members, std::string_view error) override {
+    text += catalogue::member_path("-", members) + " failed: " + std::string(error) + "\n";
+  }
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+};
+
+TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
+  using tapes::Packing;
+  const std::vector<std::uint8_t> image = one_name("STREAM");
+  std::vector<std::uint8_t> big_prefix = TapeBuilder().slow_pulses(70000, 5).take();
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::string read;
+  };
+  const Case cases[] = {
+      {"a plain image", image, "- whole\n"},
+      {"nothing", {}, "- 0 bytes\n"},
+      {"a plain image longer than the first bytes read", big_prefix, "- 70000 bytes\n"},
+      {"gzip", tapes::gzip_bytes(image), "- whole\n"},
+      {"bzip2", tapes::pack_bytes(Packing::Bzip2, {{"", image}}), "- whole\n"},
+      {"xz", tapes::pack_bytes(Packing::Xz, {{"", image}}), "- whole\n"},
+      {"zstd", tapes::pack_bytes(Packing::Zstd, {{"", image}}), "- whole\n"},
+      {"a zip", tapes::zip_bytes({{"a.tap", image}, {"b.txt", image}}), "-!a.tap whole\n"},
+      {"a tar.gz with a zip",
+       tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes({{"a.tap", image}})}}),
+       "-!in.zip!a.tap whole\n"},
+      {"a cut zip", tapes::zip_bytes({{"a.tap", image}}),
+       "-!a.tap 0 bytes: Truncated ZIP end-of-file record\n"
+       "- failed: cannot read on after a damaged member\n"},
+  };
+  for (const Case& c : cases) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::vector<std::uint8_t> bytes = c.bytes;
+    if (std::string_view(c.what) == "a cut zip") {
+      bytes.resize(bytes.size() - 100);
+    }
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::rewind(file);
+    StreamSink sink;
+    const auto buffer = std::make_unique<catalogue::PieceBuffer>();
+    catalogue::read_stream(file, sink, buffer->bytes);
+    std::fclose(file);
+    EXPECT_EQ(sink.text, c.read) << c.what;
+  }
 }
 
 }  // namespace
