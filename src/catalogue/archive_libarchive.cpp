@@ -152,10 +152,16 @@ Ending read_member(archive* handle, SourceKind kind, Chain& chain, ImageSink& si
   return {.flow = flow, .damaged = input.fatal()};
 }
 
+// A 7z archive keeps its index at its end and must go back for the data,
+// which a stream cannot.
+bool needs_seeking(archive* handle) {
+  return (archive_format(handle) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_7ZIP;
+}
+
 // Reads the members of an opened archive, `depth` archives deep, passing
-// over its first `skip` entries.
+// over its first `skip` entries; `streamed` when it cannot seek.
 Ending read_members(archive* handle, Chain& chain, ImageSink& sink, std::span<std::uint8_t> buffer,
-                    int depth, std::size_t skip) {
+                    int depth, std::size_t skip, bool streamed) {
   for (std::size_t index = 0;; ++index) {
     archive_entry* entry = nullptr;
     const int status = archive_read_next_header(handle, &entry);
@@ -166,6 +172,12 @@ Ending read_members(archive* handle, Chain& chain, ImageSink& sink, std::span<st
       sink.fail(chain, index < skip ? "cannot read on after a damaged member: " +
                                           reason(handle, "damaged archive")
                                     : reason(handle, "damaged archive"));
+      return {};
+    }
+    if (streamed && index == 0 && needs_seeking(handle)) {
+      sink.fail(chain,
+                "not read: a 7z archive is read only as a file, not inside another "
+                "archive or from standard input");
       return {};
     }
     if (index < skip || archive_entry_filetype(entry) != AE_IFREG) {
@@ -208,7 +220,7 @@ void read_reopening(const Open& open, ImageSink& sink, std::span<std::uint8_t> b
       sink.fail(chain, reason(handle.get(), "cannot open archive"));
       return;
     }
-    const Ending ending = read_members(handle.get(), chain, sink, buffer, 1, skip);
+    const Ending ending = read_members(handle.get(), chain, sink, buffer, 1, skip, false);
     if (!ending.damaged) {
       return;
     }
@@ -241,7 +253,7 @@ Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& si
       sink.fail(chain, reason(handle.get(), "cannot open archive"));
       return Flow::Go;
     }
-    const Ending ending = read_members(handle.get(), chain, sink, buffer, depth, 0);
+    const Ending ending = read_members(handle.get(), chain, sink, buffer, depth, 0, true);
     if (ending.damaged && input.failure().empty()) {
       sink.fail(chain, "cannot read on after a damaged member");
     }

@@ -17,6 +17,11 @@
 #include <memory>
 #include <string>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "archive_reader.h"
 #include "platform.h"
 #include "read_loop.h"
@@ -213,6 +218,13 @@ FilePtr open_file(const std::string& path) {
 }
 
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
+  if (source.standard_input) {
+#if defined(_WIN32)
+    static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
+#endif
+    read_stream(stdin, sink, buffer);
+    return;
+  }
   if (source.kind == SourceKind::Archive) {
     read_archive(source, sink, buffer);
     return;

@@ -435,6 +435,11 @@ TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
       {"a tar.gz with a zip",
        tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes({{"a.tap", image}})}}),
        "-!in.zip!a.tap whole\n"},
+      {"a 7z", tapes::pack_bytes(Packing::SevenZip, {{"a.tap", image}}),
+       "- failed: not read: a 7z archive is read only as a file, not inside another archive or "
+       "from standard input\n"},
+      {"an ISO", tapes::pack_bytes(Packing::Iso, {{"a.tap", big_prefix}, {"b.tap", image}}),
+       "-!a.tap 70000 bytes\n-!b.tap whole\n"},
       {"a cut zip", cut_zip,
        "-!a.tap 0 bytes: Truncated ZIP end-of-file record\n"
        "- failed: cannot read on after a damaged member\n"},
