@@ -91,8 +91,10 @@ struct InflateEnd {
 
 constexpr int kGzipOnly = 16 + MAX_WBITS;  // a gzip header and trailer, any window
 
-// The compressed side reads in pieces of this size.
+// The compressed side reads in pieces of this size, into a buffer that
+// starts on a page, as a worker's does.
 constexpr std::size_t kInputSize = std::size_t{64} << 10U;
+constexpr std::size_t kPageSize = alignof(PieceBuffer);
 
 Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink,
                std::span<std::uint8_t> buffer) {
@@ -139,7 +141,7 @@ Flow read_gzip(ByteSource& input, const Chain& chain, ImageSink& sink,
     return Flow::Go;
   }
   const std::unique_ptr<z_stream, InflateEnd> owner(&stream);
-  std::array<std::uint8_t, kInputSize> bytes{};
+  alignas(kPageSize) std::array<std::uint8_t, kInputSize> bytes{};  // read into by the system
   sink.begin(chain);
   bool in_member = false;   // a member has begun and not yet ended
   bool any_member = false;  // a member has ended: an empty file is not gzip
