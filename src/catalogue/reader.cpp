@@ -34,16 +34,21 @@ std::string system_reason(int error) {
   return std::string(error != 0 ? tapnames::error_text(error, storage) : "read error");
 }
 
-// A file or standard input, read through the platform's read loop.
+// A file or standard input, read through the platform's read loop; the
+// bytes read are added to `counted`, if given.
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(std::FILE* file) : file_(file) {}
+  explicit FileSource(std::FILE* file, std::uint64_t* counted = nullptr)
+      : file_(file), counted_(counted) {}
 
   std::size_t read(std::span<std::uint8_t> into) override {
     if (ended_) {
       return 0;  // a terminal is not asked again after its end
     }
     const tapnames::ReadResult got = tapnames::read_full(file_, into);
+    if (counted_ != nullptr) {
+      *counted_ += got.count;
+    }
     if (got.error != 0) {
       set_failure(system_reason(got.error));
     }
@@ -53,6 +58,7 @@ class FileSource final : public ByteSource {
 
  private:
   std::FILE* file_;
+  std::uint64_t* counted_;
   bool ended_ = false;
 };
 
@@ -96,8 +102,8 @@ constexpr int kGzipOnly = 16 + MAX_WBITS;  // a gzip header and trailer, any win
 constexpr std::size_t kInputSize = std::size_t{64} << 10U;
 constexpr std::size_t kPageSize = alignof(PieceBuffer);
 
-Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink,
-               std::span<std::uint8_t> buffer) {
+Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink, std::span<std::uint8_t> buffer,
+               Expansion& expansion) {
   Chain chain;
   switch (kind) {
     case SourceKind::Plain:
@@ -108,10 +114,10 @@ Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink,
       std::vector<std::uint8_t> prefix(kProbeSize);
       prefix.resize(input.read(prefix));
       PrefixedSource whole(prefix, input);
-      return read_kind(whole, kind_by_content(prefix), sink, buffer);
+      return read_kind(whole, kind_by_content(prefix), sink, buffer, expansion);
     }
     default:
-      return read_packed(input, kind, chain, sink, buffer, 1);
+      return read_packed(input, kind, chain, sink, buffer, 1, expansion);
   }
 }
 
@@ -202,8 +208,9 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
 }
 
 void read_stream(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  FileSource input(file);
-  read_kind(input, SourceKind::ByContent, sink, buffer);
+  Expansion expansion;
+  FileSource input(file, &expansion.outer);
+  read_kind(input, SourceKind::ByContent, sink, buffer, expansion);
 }
 
 std::string member_path(std::string_view source, std::span<const std::string> members) {
@@ -237,8 +244,9 @@ void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> 
     sink.fail({}, system_reason(errno));
     return;
   }
-  FileSource input(file.get());
-  read_kind(input, source.kind, sink, buffer);
+  Expansion expansion;
+  FileSource input(file.get(), &expansion.outer);
+  read_kind(input, source.kind, sink, buffer, expansion);
 }
 
 }  // namespace catalogue

@@ -321,6 +321,12 @@ TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
       tapes::zip_bytes(
           {{"a.tap", one_name("A")}, {"b.tap", one_name("B")}, {"c.tap", one_name("C")}}),
       "b.tap");
+  // Zeros in a tar in a zip in a zip: a bomb of archives inside archives.
+  const std::vector<std::uint8_t> bomb = tapes::zip_bytes(
+      {{"mid.zip",
+        tapes::zip_bytes({{"big.tar", tapes::tar_bytes({{"zeros", std::vector<std::uint8_t>(
+                                                                      std::size_t{96} << 20U)},
+                                                        {"after.tap", one_name("AFTER")}})}})}});
   struct File {
     std::string name;
     std::vector<std::uint8_t> bytes;
@@ -329,6 +335,10 @@ TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
   };
   // In the order of their names.
   const File files[] = {
+      {"bomb.zip", bomb, "",
+       failed("bomb.zip!mid.zip!big.tar",
+              "not read on: the archives inside the file expand past 1024 times its size and "
+              "64 MiB")},
       {"i.TAP.XZ", tapes::pack_bytes(Packing::Xz, {{"", one_name("XZ")}}), one("i.TAP.XZ", "XZ")},
       {"i.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", one_name("BZIP2")}}),
        one("i.tap.bz2", "BZIP2")},
