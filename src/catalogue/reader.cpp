@@ -111,8 +111,9 @@ Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink, std::span<st
     case SourceKind::Gzip:
       return read_gzip(input, chain, sink, buffer);
     case SourceKind::ByContent: {
-      std::vector<std::uint8_t> prefix(kProbeSize);
-      prefix.resize(input.read(prefix));
+      const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kProbeSize);  // NOLINT
+      const std::span<const std::uint8_t> prefix(bytes.get(),
+                                                 input.read({bytes.get(), kProbeSize}));
       PrefixedSource whole(prefix, input);
       return read_kind(whole, kind_by_content(prefix), sink, buffer, expansion);
     }
@@ -147,7 +148,7 @@ Flow read_gzip(ByteSource& input, const Chain& chain, ImageSink& sink,
     return Flow::Go;
   }
   const std::unique_ptr<z_stream, InflateEnd> owner(&stream);
-  alignas(kPageSize) std::array<std::uint8_t, kInputSize> bytes{};  // read into by the system
+  alignas(kPageSize) std::array<std::uint8_t, kInputSize> bytes;  // NOLINT: filled by each read
   sink.begin(chain);
   bool in_member = false;   // a member has begun and not yet ended
   bool any_member = false;  // a member has ended: an empty file is not gzip
