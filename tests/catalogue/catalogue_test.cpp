@@ -4,7 +4,9 @@
 // (upper-case names, .tap.gz, a zip with a subfolder, links, a FIFO, a broken
 // image, a tab, quotes and a non-UTF-8 byte in paths), catalogued in every
 // format under one and two jobs, with standard output, standard error and
-// the status checked apart.
+// the status checked apart; a second one of archives inside archives and
+// compressed images, damaged, nested too deep or a bomb; and what standard
+// input holds, told by its first bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
