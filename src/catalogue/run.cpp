@@ -55,14 +55,10 @@ class RecordSink final : public ImageSink {
     members_.clear();
   }
 
-  void begin(std::string_view member) override {
+  void begin(std::span<const std::string> members) override {
     scanner_.reset(tapnames::ScanMode::AllNames);
-    member_ = member;
-    path_ = source_->path;
-    if (!member.empty()) {
-      path_ += '!';
-      path_ += member;
-    }
+    member_.assign(members.begin(), members.end());
+    path_ = member_path(source_->path, members);
     records_.clear();
   }
 
@@ -95,8 +91,8 @@ class RecordSink final : public ImageSink {
     records_ = std::string();
   }
 
-  void fail(std::string_view error) override {
-    append_message(slot_->err, source_->path, error);
+  void fail(std::span<const std::string> members, std::string_view error) override {
+    append_message(slot_->err, member_path(source_->path, members), error);
     ++slot_->summary.failures;
   }
 
@@ -116,10 +112,10 @@ class RecordSink final : public ImageSink {
   const RunSettings& settings_;
   const Source* source_ = nullptr;
   Slot* slot_ = nullptr;
-  std::string member_;
+  std::vector<std::string> member_;  // the chain of member names, outermost first
   std::string path_;
-  std::string records_;                                       // of the image being read
-  std::vector<std::pair<std::string, std::string>> members_;  // member, records
+  std::string records_;  // of the image being read
+  std::vector<std::pair<std::vector<std::string>, std::string>> members_;  // chain, records
 };
 
 class Run {
@@ -190,7 +186,7 @@ class Run {
   void work() {
     // One core and one buffer per worker, made once, reset for each image.
     const auto scanner = std::make_unique<tapnames::Scanner>();
-    std::vector<std::uint8_t> buffer(kPieceSize);
+    const auto buffer = std::make_unique<PieceBuffer>();
     RecordSink sink(*scanner, settings_);
     for (;;) {
       const std::size_t index = next_.fetch_add(1);
@@ -199,7 +195,7 @@ class Run {
       }
       Slot slot;
       sink.start(sources_[index], slot);
-      read_source(sources_[index], sink, buffer);
+      read_source(sources_[index], sink, buffer->bytes);
       sink.finish_source();
       slot.done = true;
       {

@@ -179,10 +179,15 @@ bool ends_with_any_case(std::string_view text, std::string_view suffix) {
 }
 
 bool image_kind(std::string_view name, SourceKind& kind) {
+  constexpr std::array<std::string_view, 3> kCompressed = {".tap.bz2", ".tap.xz", ".tap.zst"};
   if (ends_with_any_case(name, ".tap")) {
     kind = SourceKind::Plain;
   } else if (ends_with_any_case(name, ".tap.gz")) {
     kind = SourceKind::Gzip;
+  } else if (std::any_of(kCompressed.begin(), kCompressed.end(), [name](std::string_view suffix) {
+               return ends_with_any_case(name, suffix);
+             })) {
+    kind = SourceKind::Compressed;
   } else if (is_archive_name(name)) {
     kind = SourceKind::Archive;
   } else {

@@ -4,20 +4,25 @@
 // (upper-case names, .tap.gz, a zip with a subfolder, links, a FIFO, a broken
 // image, a tab, quotes and a non-UTF-8 byte in paths), catalogued in every
 // format under one and two jobs, with standard output, standard error and
-// the status checked apart.
+// the status checked apart; a second one of archives inside archives and
+// compressed images, damaged, nested too deep or a bomb; and what standard
+// input holds, told by its first bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive_writer.h"
+#include "reader.h"
 #include "run_outcome.h"
 #include "tape_builder.h"
 
@@ -272,6 +277,198 @@ TEST_F(Catalogue, ReportsAFolderItCannotRead) {
             "file)\n");
   EXPECT_EQ(got.out, kTsv);
   EXPECT_EQ(got.status, 1);
+}
+
+// A zip whose member `name` has its compressed bytes overwritten near their
+// start, so that it cannot be inflated.
+std::vector<std::uint8_t> damage_member(std::vector<std::uint8_t> zip, const std::string& name) {
+  constexpr std::size_t kLocalHeader = 30;  // before the name; the extra field's length at 28
+  const auto found = std::search(zip.begin(), zip.end(), name.begin(), name.end());
+  const auto header = static_cast<std::size_t>(found - zip.begin()) - kLocalHeader;
+  const std::size_t data = header + kLocalHeader + name.size() + zip[header + 28] +
+                           (std::size_t{zip[header + 29]} << 8U);
+  std::fill_n(zip.begin() + static_cast<std::ptrdiff_t>(data) + 2, 16, std::uint8_t{0xFF});
+  return zip;
+}
+
+// Archives nested `levels` deep, each "n.zip" in the one before; the
+// innermost holds x.tap, the eighth also 8.tap.
+std::vector<std::uint8_t> nested_zips(int levels) {
+  std::vector<tapes::Member> members = {{"x.tap", one_name("TOO DEEP")}};
+  for (int level = levels; level > 1; --level) {
+    if (level == 8) {
+      members.push_back({"8.tap", one_name("EIGHT DEEP")});
+    }
+    members = {{"n.zip", tapes::zip_bytes(members)}};
+  }
+  return tapes::zip_bytes(members);
+}
+
+TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
+  using tapes::Packing;
+  const auto zip_of = [](const char* name, const char* image) {
+    return tapes::zip_bytes({{name, one_name(image)}});
+  };
+  const auto one = [](const std::string& path, const std::string& name) {
+    return "nest/" + path + ",1,8000,1," + name + "\r\n";
+  };
+  const auto failed = [](const std::string& path, const std::string& reason) {
+    return "tapnames-catalogue: nest/" + path + ": " + reason + "\n";
+  };
+  std::vector<std::uint8_t> cut = tapes::gzip_bytes(one_name("CUT SHORT"));
+  cut.resize(cut.size() / 2);
+  std::vector<std::uint8_t> padded = tapes::gzip_bytes(one_name("PADDED"));
+  padded.resize(padded.size() + 4096);  // zero bytes, as gzip accepts them
+  const std::vector<std::uint8_t> three = damage_member(
+      tapes::zip_bytes(
+          {{"a.tap", one_name("A")}, {"b.tap", one_name("B")}, {"c.tap", one_name("C")}}),
+      "b.tap");
+  // Zeros in a tar in a zip in a zip: a bomb of archives inside archives.
+  const std::vector<std::uint8_t> bomb = tapes::zip_bytes(
+      {{"mid.zip",
+        tapes::zip_bytes({{"big.tar", tapes::tar_bytes({{"zeros", std::vector<std::uint8_t>(
+                                                                      std::size_t{96} << 20U)},
+                                                        {"after.tap", one_name("AFTER")}})}})}});
+  struct File {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::string out;  // its records
+    std::string err;  // its messages
+  };
+  // In the order of their names.
+  const File files[] = {
+      {"bomb.zip", bomb, "",
+       failed("bomb.zip!mid.zip!big.tar",
+              "not read on: the archives inside the file expand past 1024 times its size and "
+              "64 MiB")},
+      {"i.TAP.XZ", tapes::pack_bytes(Packing::Xz, {{"", one_name("XZ")}}), one("i.TAP.XZ", "XZ"),
+       ""},
+      {"i.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", one_name("BZIP2")}}),
+       one("i.tap.bz2", "BZIP2"), ""},
+      {"i.tap.zst", tapes::pack_bytes(Packing::Zstd, {{"", one_name("ZSTD")}}),
+       one("i.tap.zst", "ZSTD"), ""},
+      // Eight archives deep are read, the ninth is named.
+      {"nine.zip", nested_zips(9),
+       one("nine.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!8.tap", "EIGHT DEEP"),
+       failed("nine.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip",
+              "not read: archives nested more than 8 deep")},
+      {"outer.zip",
+       tapes::zip_bytes(
+           {{"g.tap.gz", tapes::gzip_bytes(one_name("GZ IN ZIP"))},
+            {"inner.zip", tapes::zip_bytes({{"x.tap", one_name("INNER")},
+                                            {"deep.tar.gz",
+                                             tapes::pack_bytes(Packing::TarGz,
+                                                               {{"d/y.TAP", one_name("DEEP")}})}})},
+            {"b.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", one_name("BZ IN ZIP")}})},
+            {"cut.tap.gz", cut},
+            {"plain.tap.xz", one_name("NOT XZ")},
+            {"three.zip", three}}),
+       one("outer.zip!b.tap.bz2", "BZ IN ZIP") + one("outer.zip!cut.tap.gz", "CUT SHORT") +
+           one("outer.zip!g.tap.gz", "GZ IN ZIP") +
+           one("outer.zip!inner.zip!deep.tar.gz!d/y.TAP", "DEEP") +
+           one("outer.zip!inner.zip!x.tap", "INNER") + one("outer.zip!three.zip!a.tap", "A"),
+       failed("outer.zip!cut.tap.gz", "truncated gzip data (unexpected end of file)") +
+           failed("outer.zip!plain.tap.xz", "not compressed data (gzip, bzip2, xz or zstd)") +
+           failed("outer.zip!three.zip!b.tap", "ZIP decompression failed (-3)") +
+           failed("outer.zip!three.zip", "cannot read on after a damaged member")},
+      {"p.7z", tapes::pack_bytes(Packing::SevenZip, {{"z.zip", zip_of("z.tap", "IN 7Z")}}),
+       one("p.7z!z.zip!z.tap", "IN 7Z"), ""},
+      {"p.cpio", tapes::pack_bytes(Packing::Cpio, {{"z.zip", zip_of("z.tap", "IN CPIO")}}),
+       one("p.cpio!z.zip!z.tap", "IN CPIO"), ""},
+      {"p.iso", tapes::pack_bytes(Packing::Iso, {{"z.zip", zip_of("z.tap", "IN ISO")}}),
+       one("p.iso!z.zip!z.tap", "IN ISO"), ""},
+      {"p.tar.gz", tapes::pack_bytes(Packing::TarGz, {{"z.zip", zip_of("z.tap", "IN TAR GZ")}}),
+       one("p.tar.gz!z.zip!z.tap", "IN TAR GZ"), ""},
+      {"p.tar.xz", tapes::pack_bytes(Packing::TarXz, {{"z.zip", zip_of("z.tap", "IN TAR XZ")}}),
+       one("p.tar.xz!z.zip!z.tap", "IN TAR XZ"), ""},
+      {"padded.tap.gz", padded, one("padded.tap.gz", "PADDED"), ""},
+      // A damaged member is named, and the members after it still read.
+      {"three.zip", three, one("three.zip!a.tap", "A") + one("three.zip!c.tap", "C"),
+       failed("three.zip!b.tap", "ZIP decompression failed (-3)")},
+  };
+  const fs::path nest = root_ / "nest";
+  fs::create_directory(nest);
+  std::string out = "path,number,offset,block_type,name\r\n";
+  std::string err;
+  for (const File& file : files) {
+    ASSERT_FALSE(file.bytes.empty()) << file.name;
+    write_file(nest / file.name, file.bytes);
+    out += file.out;
+    err += file.err;
+  }
+  const Outcome got = run(root_, {"-j2", "--format=csv", "-q", "nest"});
+  EXPECT_EQ(got.out, out);
+  EXPECT_EQ(got.err, err);
+  EXPECT_EQ(got.status, 1);
+}
+
+// Standard input is told by its first bytes: each image the reader begins,
+// with its chain, and the bytes it gives, which must be the image's own.
+class StreamSink final : public catalogue::ImageSink {
+ public:
+  void begin(std::span<const std::string> members) override {
+    text += catalogue::member_path("-", members);
+    bytes.clear();
+  }
+  bool piece(std::span<const std::uint8_t> pulses) override {
+    bytes.insert(bytes.end(), pulses.begin(), pulses.end());
+    return true;
+  }
+  void end(std::string_view error) override {
+    text += bytes == one_name("STREAM") ? " whole" : " " + std::to_string(bytes.size()) + " bytes";
+    text += error.empty() ? std::string("\n") : ": " + std::string(error) + "\n";
+  }
+  void fail(std::span<const std::string> members, std::string_view error) override {
+    text += catalogue::member_path("-", members) + " failed: " + std::string(error) + "\n";
+  }
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+};
+
+TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
+  using tapes::Packing;
+  const std::vector<std::uint8_t> image = one_name("STREAM");
+  const std::vector<std::uint8_t> big_prefix = TapeBuilder().slow_pulses(70000, 5).take();
+  std::vector<std::uint8_t> cut_zip = tapes::zip_bytes({{"a.tap", image}});
+  cut_zip.resize(cut_zip.size() - 100);
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::string read;
+  };
+  const Case cases[] = {
+      {"a plain image", image, "- whole\n"},
+      {"nothing", {}, "- 0 bytes\n"},
+      {"a plain image longer than the first bytes read", big_prefix, "- 70000 bytes\n"},
+      {"gzip", tapes::gzip_bytes(image), "- whole\n"},
+      {"bzip2", tapes::pack_bytes(Packing::Bzip2, {{"", image}}), "- whole\n"},
+      {"xz", tapes::pack_bytes(Packing::Xz, {{"", image}}), "- whole\n"},
+      {"zstd", tapes::pack_bytes(Packing::Zstd, {{"", image}}), "- whole\n"},
+      {"a zip", tapes::zip_bytes({{"a.tap", image}, {"b.txt", image}}), "-!a.tap whole\n"},
+      {"a tar.gz with a zip",
+       tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes({{"a.tap", image}})}}),
+       "-!in.zip!a.tap whole\n"},
+      {"a 7z", tapes::pack_bytes(Packing::SevenZip, {{"a.tap", image}}),
+       "- failed: not read: a 7z archive is read only as a file, not inside another archive or "
+       "from standard input\n"},
+      {"an ISO", tapes::pack_bytes(Packing::Iso, {{"a.tap", big_prefix}, {"b.tap", image}}),
+       "-!a.tap 70000 bytes\n-!b.tap whole\n"},
+      {"a cut zip", cut_zip,
+       "-!a.tap 0 bytes: Truncated ZIP end-of-file record\n"
+       "- failed: cannot read on after a damaged member\n"},
+  };
+  for (const Case& c : cases) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(c.bytes.empty() ||
+                std::fwrite(c.bytes.data(), 1, c.bytes.size(), file) == c.bytes.size());
+    std::rewind(file);
+    StreamSink sink;
+    const auto buffer = std::make_unique<catalogue::PieceBuffer>();
+    catalogue::read_stream(file, sink, buffer->bytes);
+    std::fclose(file);
+    EXPECT_EQ(sink.text, c.read) << c.what;
+  }
 }
 
 }  // namespace

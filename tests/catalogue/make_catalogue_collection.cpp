@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Writes the small collection that the catalogue's end-to-end cases read on
 // every platform: make_catalogue_collection DIR writes DIR/plain.tap,
-// DIR/UP.TAP, DIR/sub/g.tap.gz and DIR/z.zip (an empty file where this build
-// has no libarchive: a build without it never opens archives), and two lists
-// of plain.tap and UP.TAP as Windows tools write them: DIR/bom.lst (UTF-8
-// with a byte-order mark) and DIR/utf16.lst (UTF-16LE with its mark, CRLF).
+// DIR/UP.TAP, DIR/sub/g.tap.gz, DIR/z.zip, DIR/x.tap.xz and DIR/nest.zip (a
+// zip holding a gzipped image and a tar.gz holding a zip); the last three are
+// empty files where this build has no libarchive: a build without it never
+// opens them. And two lists of plain.tap and UP.TAP as Windows tools write
+// them: DIR/bom.lst (UTF-8 with a byte-order mark) and DIR/utf16.lst
+// (UTF-16LE with its mark, CRLF).
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -35,13 +37,19 @@ int main(int argc, char** argv) {
     bom_list.push_back(static_cast<std::uint8_t>(c));
     utf16_list.insert(utf16_list.end(), {static_cast<std::uint8_t>(c), 0});
   }
+  const auto xz = tapes::pack_bytes(tapes::Packing::Xz, {{"", TapeBuilder().header("XZ").take()}});
+  const auto nested = tapes::zip_bytes(
+      {{"g.TAP.GZ", tapes::gzip_bytes(TapeBuilder().header("GZ IN ZIP").take())},
+       {"t.tar.gz", tapes::pack_bytes(tapes::Packing::TarGz, {{"z.zip", zipped}})}});
   const bool written =
       tapes::write_tape_file((dir / "plain.tap").string().c_str(), plain) &&
       tapes::write_tape_file((dir / "UP.TAP").string().c_str(), upper) &&
       tapes::write_tape_file((dir / "sub" / "g.tap.gz").string().c_str(), gzipped) &&
       tapes::write_tape_file((dir / "z.zip").string().c_str(), zipped) &&
       tapes::write_tape_file((dir / "bom.lst").string().c_str(), bom_list) &&
-      tapes::write_tape_file((dir / "utf16.lst").string().c_str(), utf16_list);
+      tapes::write_tape_file((dir / "utf16.lst").string().c_str(), utf16_list) &&
+      tapes::write_tape_file((dir / "x.tap.xz").string().c_str(), xz) &&
+      tapes::write_tape_file((dir / "nest.zip").string().c_str(), nested);
   if (!written) {
     std::perror("make_catalogue_collection");
     return 1;
