@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Archives in a build without libarchive (the Windows build): each archive is
-// named with the reason it was not read, and counts as a failure, so that a
-// catalogue that leaves archives out never passes for a whole one.
+// Archives in a build without libarchive (a MinGW build configured with
+// TAPNAMES_MINGW_DEPS=OFF): each archive is named with the reason it was not
+// read, and counts as a failure, so that a catalogue that leaves archives out
+// never passes for a whole one.
 #include "catalogue/archive_reader.h"
 
 namespace catalogue {

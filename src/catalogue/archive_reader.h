@@ -2,8 +2,8 @@
 // Reading archives: hands each member whose name ends in ".tap" (in any case,
 // in any folder of the archive) to the sink, read in place. Two builds of it:
 // with libarchive (zip, 7z, tar and every other format and filter it reads)
-// and, where there is no libarchive (the Windows build), one that says per
-// archive that this build reads none.
+// and, where there is no libarchive (a MinGW build without its libraries),
+// one that says per archive that this build reads none.
 #pragma once
 
 #include <cstdint>
