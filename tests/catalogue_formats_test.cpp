@@ -33,8 +33,7 @@ const std::vector<Format>& formats() {
       {"7z (deflate)", archive_write_set_format_7zip, nullptr, "7zip:compression=deflate"},
       {"tar", archive_write_set_format_pax_restricted, nullptr, nullptr},
       {"tar.gz", archive_write_set_format_pax_restricted, archive_write_add_filter_gzip, nullptr},
-      {"tar.bz2", archive_write_set_format_pax_restricted, archive_write_add_filter_bzip2,
-       nullptr},
+      {"tar.bz2", archive_write_set_format_pax_restricted, archive_write_add_filter_bzip2, nullptr},
       {"tar.xz", archive_write_set_format_pax_restricted, archive_write_add_filter_xz, nullptr},
       {"tar.lzma", archive_write_set_format_ustar, archive_write_add_filter_lzma, nullptr},
       {"tar.zst", archive_write_set_format_pax_restricted, archive_write_add_filter_zstd, nullptr},
@@ -71,8 +70,8 @@ std::vector<std::uint8_t> pack(const Format& format, const std::vector<std::uint
   archive* handle = archive_write_new();
   bool ready = format.format(handle) == ARCHIVE_OK &&
                (format.filter == nullptr || format.filter(handle) == ARCHIVE_OK) &&
-               (format.option == nullptr || archive_write_set_options(handle, format.option) ==
-                                                ARCHIVE_OK) &&
+               (format.option == nullptr ||
+                archive_write_set_options(handle, format.option) == ARCHIVE_OK) &&
                archive_write_set_bytes_in_last_block(handle, 1) == ARCHIVE_OK &&
                archive_write_open(handle, &out, nullptr, append, nullptr) == ARCHIVE_OK;
   EXPECT_TRUE(ready) << archive_error_string(handle);
