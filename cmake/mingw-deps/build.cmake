@@ -75,7 +75,7 @@ function(fetch package)
               "pinned upstream version ${upstream}. Review the new release, then update its "
               "version and SHA256 in cmake/mingw-deps/pins.cmake.")
     endif()
-    message(FATAL_ERROR "No source package ${package} ${upstream}.\n${TAPNAMES_DEPS_NO_SOURCES}")
+    message(FATAL_ERROR "No source package ${package} ${upstream}.\n${TAPNAMES_DEPS_NO_SOURCES}\n")
   endif()
   # A revision that the lists name may be gone from the archive (replaced by
   # a newer one since the lists were updated): the next one is tried.

@@ -3,15 +3,16 @@
 # offers of them.
 include(${CMAKE_CURRENT_LIST_DIR}/pins.cmake)
 
+# Indented, so that message() keeps its lines as they are.
 set(TAPNAMES_DEPS_NO_SOURCES [=[
-apt finds no source packages. Enable Debian's deb-src entries and update the
-lists once, as root (this derives them from the deb entries, naming no host):
+  apt finds no source packages. As root, add Debian's deb-src entries (made
+  from the deb entries) and update apt's lists:
     sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-        > /etc/apt/sources.list.d/debian-src.sources
+      > /etc/apt/sources.list.d/debian-src.sources
     apt-get update
-(with a one-line /etc/apt/sources.list, copy its "deb " lines as "deb-src "
-instead), and install dpkg-dev for dpkg-source. Or configure with
--DTAPNAMES_MINGW_DEPS=OFF for a catalogue that reads no archives.]=])
+  (where /etc/apt/sources.list holds "deb ..." lines instead, add them again
+  as "deb-src ..." lines), and install dpkg-dev. Or configure with
+  -DTAPNAMES_MINGW_DEPS=OFF for a catalogue that reads no archives.]=])
 
 # The upstream part of a Debian version: no epoch, no Debian revision.
 function(tapnames_deps_upstream version out)
