@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Archives in a build without libarchive (the Windows build): each archive,
+// Archives in a build without libarchive (a MinGW build configured with
+// TAPNAMES_MINGW_DEPS=OFF): each archive,
 // and each image compressed with other than gzip, is named with the reason it
 // was not read and counts as a failure, so that a catalogue that leaves them
 // out never passes for a whole one. Standard input is told gzipped or plain.

@@ -4,8 +4,8 @@
 // image inside an archive is read in place as a stream, never written out),
 // and the readers of archives and compressed images. Two builds of the
 // archive side: with libarchive (zip, 7z, tar, cpio, ISO and every other
-// format and filter it reads) and, where there is no libarchive (the Windows
-// build), one that says per archive that this build reads none.
+// format and filter it reads) and, where there is no libarchive (a MinGW build
+// without its libraries), one that says per archive that this build reads none.
 //
 // An archive's members are read by name: *.tap (in any case, in any folder
 // of the archive) as images, *.tap.gz, *.tap.bz2, *.tap.xz, *.tap.zst as
