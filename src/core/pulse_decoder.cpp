@@ -23,6 +23,7 @@ constexpr std::int32_t kFirstNamePosition = 16;
 constexpr std::int32_t kLastNamePosition = kHeaderBytes;
 constexpr unsigned kBitsPerByte = 8;
 constexpr std::size_t kByteValues = 256;
+constexpr std::int32_t kWindowBytes = kMaskWidth / kBitsPerByte;
 
 enum class PulseClass : std::uint8_t { Zero, One, OutOfRange };
 
@@ -625,11 +626,24 @@ int PulseDecoder::feed_pulse(unsigned pulse, TapeName& name) noexcept {
 
 BulkResult PulseDecoder::observe(std::span<const std::uint8_t> pulses, std::size_t least,
                                  TapeName& name, DecoderObserver& observer,
-                                 bool end_of_image) noexcept {
+                                 const Classifier& classifier, bool end_of_image) noexcept {
   Fields f = fields_;
   Heard heard{.observer = observer, .end_of_image = end_of_image};
   BulkResult result{pulses.size(), false};
   for (std::size_t at = 0; at < pulses.size(); ++at) {
+    // Eight pilot bytes from a byte boundary: the count goes up by eight,
+    // the register still reads 0x02, and nothing else happens.
+    while (f.state == State::Pilot && f.bit_count == 0 && pulses.size() - at >= kMaskWidth) {
+      const WindowClasses classes = classifier.classify_window(pulses.data() + at);
+      if (classes.in_range != ~PulseMask{0} || classes.ones != kPilotOnes) {
+        break;
+      }
+      f.byte_count = saturating_add(f.byte_count, kWindowBytes);
+      at += kMaskWidth;
+    }
+    if (at == pulses.size()) {
+      break;
+    }
     heard.at = at;
     if (step(f, pulses[at], name, block_type_, heard) != 0) {
       result = {at + 1, true};

@@ -130,11 +130,14 @@ class PulseDecoder {
 
   // Feeds `pulses` one at a time as feed_pulse does, telling `observer` of
   // each transition, until they end or a name is completed, or, once `least`
-  // of them have been fed, until the machine searches again. With
-  // `end_of_image`, the pulses are the end-of-image pulse alone: what it
-  // breaks is the end of the image, not an out-of-range pulse.
+  // of them have been fed, until the machine searches again. Whole windows
+  // of pilot bytes, where nothing happens but the count, are counted at once
+  // (`classifier` classifies them). With `end_of_image`, the pulses are the
+  // end-of-image pulse alone: what it breaks is the end of the image, not
+  // an out-of-range pulse.
   BulkResult observe(std::span<const std::uint8_t> pulses, std::size_t least, TapeName& name,
-                     DecoderObserver& observer, bool end_of_image = false) noexcept;
+                     DecoderObserver& observer, const Classifier& classifier,
+                     bool end_of_image = false) noexcept;
 
   [[nodiscard]] const Fields& fields() const noexcept { return fields_; }
 
