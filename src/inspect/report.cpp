@@ -254,7 +254,7 @@ void append_image_end(std::string& out, Format format, std::string_view path,
     append_text_histogram(out, histogram);
     append_format(out,
                   "  %" PRIu64 " pulses: %" PRIu64 " ones, %" PRIu64 " zeros, %" PRIu64
-                  " out of range; %" PRIu64 " names, %" PRIu64 " near misses\n\n",
+                  " out of range; names: %" PRIu64 ", near misses: %" PRIu64 "\n\n",
                   inspector.size(), histogram.ones(), histogram.zeros(), histogram.out_of_range(),
                   inspector.names(), inspector.near_misses());
   } else if (format == Format::Jsonl) {
