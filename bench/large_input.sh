@@ -30,7 +30,7 @@ truncate -s "${gibibytes}G" "$work/sparse.tap"
 # The first read of a new sparse file is spent in the kernel filling its page
 # cache with zeros; time the tool on the second.
 cat "$work/sparse.tap" >/dev/null
-measure "sparse file, ${gibibytes} GiB" "$build/tapnames" -a "$work/sparse.tap"
+measure "sparse file, ${gibibytes} GiB" "$build/src/cli/tapnames" -a "$work/sparse.tap"
 rm "$work/sparse.tap"
 
 "$build/bench/make_bench_tape" "$work/part.tap" 64
@@ -39,5 +39,5 @@ generate() {  # the 64 MiB image repeated to the size asked for, into a pipe
 }
 export -f generate
 export work gibibytes
-measure "generated pipe, ${gibibytes} GiB" bash -c "generate | '$build/tapnames' -a /dev/stdin"
-measure "one 64 MiB image, for comparison" "$build/tapnames" -a "$work/part.tap"
+measure "generated pipe, ${gibibytes} GiB" bash -c "generate | '$build/src/cli/tapnames' -a /dev/stdin"
+measure "one 64 MiB image, for comparison" "$build/src/cli/tapnames" -a "$work/part.tap"

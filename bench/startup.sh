@@ -14,12 +14,12 @@ other=${3:-}
 for tool in hyperfine awk; do
   command -v "$tool" >/dev/null || { echo "startup.sh needs $tool (apt-get install $tool)" >&2; exit 2; }
 done
-[[ -x $build/tapnames ]] || { echo "startup.sh: build $build first (see README, Performance)" >&2; exit 2; }
+[[ -x $build/src/cli/tapnames ]] || { echo "startup.sh: build $build first (see README, Performance)" >&2; exit 2; }
 
 csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
 commands=(-n true /bin/true -n cat "cat examples/demo.tap"
-          -n tapnames "$build/tapnames -a examples/demo.tap")
+          -n tapnames "$build/src/cli/tapnames -a examples/demo.tap")
 [[ -z $other ]] || commands+=(-n other "$other -a examples/demo.tap")
 hyperfine -N --style none --warmup 100 --runs "$runs" --export-csv "$csv" "${commands[@]}" \
   >/dev/null 2>&1

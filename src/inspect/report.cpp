@@ -16,6 +16,10 @@ namespace {
 using tapnames::NearMiss;
 
 constexpr std::size_t kBarWidth = 50;
+// The names of the tsv columns, a header line.
+constexpr std::array<std::string_view, 14> kTsvColumns = {
+    "path",     "kind", "reason", "at",         "pilot_start",  "pilot_bytes", "offset",
+    "position", "got",  "want",   "block_type", "header_bytes", "name",        "name_hex"};
 
 template <typename... Args>
 void append_format(std::string& out, const char* format, Args... args) {
@@ -219,9 +223,10 @@ std::string_view reason_name(NearMiss reason) {
 
 void append_start(std::string& out, Format format) {
   if (format == Format::Tsv) {
-    out +=
-        "path\tkind\treason\tat\tpilot_start\tpilot_bytes\toffset\tposition\tgot\twant\t"
-        "block_type\theader_bytes\tname\tname_hex\n";
+    for (const std::string_view column : kTsvColumns) {
+      out += column;
+      out += column == kTsvColumns.back() ? '\n' : '\t';
+    }
   }
 }
 
