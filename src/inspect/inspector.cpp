@@ -15,9 +15,16 @@ namespace {
 // than the pass's row at the default least pilot, so that noise, where the
 // pass finds little, costs a pass for every few hundred pulses.
 constexpr std::size_t kLeastObserved = 512;
+// The pass is asked about at most this many of its rows' windows at once,
+// so that a pass that finds little costs little before the step takes over.
+constexpr std::size_t kPassWindows = 64;
+// Below this least pilot the pass's windows lie so close that stepping every
+// pulse costs less.
+constexpr std::int32_t kLeastPassedPilot = 16;
 constexpr std::size_t kLockByte = 7;  // the lock pulse is the eighth of its byte
 constexpr std::int32_t kBlockTypePosition = 10;
 constexpr std::int32_t kFirstNamePosition = 16;
+constexpr std::int32_t kNamePilot = tapnames::kNamePilotBytes;
 
 }  // namespace
 
@@ -37,10 +44,21 @@ void Inspector::start(Take take) {
 
 void Inspector::feed(std::span<const std::uint8_t> piece) {
   histogram_.add(piece);
+  const bool pass = !settings_.all && settings_.min_pilot >= kLeastPassedPilot;
+  // About kPassWindows windows of the pass's row: a pilot of the least
+  // length spans a row's spacing and a window.
+  const std::size_t pass_reach =
+      kPassWindows * 8 * static_cast<std::size_t>(std::min(settings_.min_pilot, kNamePilot));
   std::size_t at = 0;
   while (at < piece.size()) {
-    if (!settings_.all) {
-      at += decoder_.pass_search(piece.subspan(at), *classifier_, settings_.min_pilot);
+    while (pass && at < piece.size()) {
+      const std::size_t passed =
+          decoder_.pass_search(piece.subspan(at, std::min(pass_reach, piece.size() - at)),
+                               *classifier_, settings_.min_pilot);
+      at += passed;
+      if (passed == 0) {
+        break;
+      }
     }
     if (at < piece.size()) {
       at = observe(piece, at, false);
