@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Scan speed of the web page's modules alone, in node, through the page's
 // own driver (src/web/scan_core.js), slices of 1 MiB as the page's worker reads:
-//   node bench/web_module.js build-web/web IMAGE [RUNS]
-// Make an image with build/tests/make_web_tapes --large IMAGE 256. The image
+//   node bench/web_module.js build-web/src/web IMAGE [RUNS]
+// Make an image with build/tests/web/make_web_tapes --large IMAGE 256. The image
 // is held in memory, so this measures the module, not reading.
 'use strict';
 
@@ -26,9 +26,9 @@ for (const build of ['simd', 'plain']) {
   let names = 0;
   for (let run = 0; run <= runs; ++run) {
     const started = process.hrtime.bigint();
-    core.begin({all: true, escape: false});
+    core.begin(true);
     for (let at = 0; at < image.length; at += kSlice) core.feed(image.subarray(at, at + kSlice));
-    names = core.finish().names.length;
+    names = core.finish().length;
     const seconds = Number(process.hrtime.bigint() - started) / 1e9;
     if (run > 0) rates.push(image.length / 1e6 / seconds);  // run 0 warms up
   }

@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The web page's WebAssembly module: the scan core behind a few C functions
-// that the page's worker calls. The worker copies each slice of an image
-// into the input buffer and feeds it; the results found are read one by one
-// (line, name, offset, block type) and cleared. The module has no entry
-// point, imports nothing and allocates nothing: its memory is the input
-// buffer, one text buffer and one scanner, all static.
+// The web page's WebAssembly module: the scan core and its renderer behind a
+// few C functions. The page's worker copies each slice of an image into the
+// input buffer and feeds it; the results found are read one by one (number,
+// offset, block type, the 16 name bytes) and cleared. The page keeps each
+// name's bytes and has them rendered into text, so that changing -e or -a
+// renders again what was read without reading it again. The module has no
+// entry point, imports nothing and allocates nothing: its memory is the input
+// buffer, one name, one text buffer and one scanner, all static.
 //
-//   reset(flags)                    a new image; flags: 1 all names, 2 escape
+//   reset(all)                      a new image: every name (1) or the first (0)
 //   feed(at, length) -> used        scans input()[at, at + length)
 //   result_count(), result_*(i)     the names found since clear_results()
 //   finish()                        the end of the image
+//   render_line(flags, number)      name() as a result line, into text()
+//   render_name(escape)             name() as between the quotes, into text()
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -28,12 +32,13 @@ using tapnames::Scanner;
 
 // The most the worker copies in at once: eight classified reads of the core.
 constexpr std::size_t kInputSize = std::size_t{1} << 20;
-constexpr std::uint32_t kAllNames = 1;
+// The flags of render_line().
+constexpr std::uint32_t kNumbered = 1;
 constexpr std::uint32_t kEscape = 2;
 
 alignas(16) std::array<std::uint8_t, kInputSize> input;  // NOLINT: filled by the worker
-std::array<char, tapnames::kMaxResultLine> text;         // NOLINT: read by the worker
-std::uint32_t image_flags = 0;                           // NOLINT: the flags of reset()
+std::array<char, tapnames::kMaxResultLine> text;         // NOLINT: read by the page
+std::array<std::uint8_t, tapnames::kNameLength> name;    // NOLINT: the name to render
 
 // Made on first use (no global constructors to run: the module has no entry).
 Scanner& scanner() {
@@ -64,6 +69,9 @@ __attribute__((export_name("input_size"))) std::uint32_t input_size() {
 __attribute__((export_name("text"))) const char* text_buffer() {
   return text.data();
 }
+__attribute__((export_name("name"))) std::uint8_t* name_buffer() {
+  return name.data();
+}
 
 // Writes the banner line the command-line tool starts with; returns its length.
 __attribute__((export_name("banner"))) std::uint32_t banner() {
@@ -82,9 +90,8 @@ __attribute__((export_name("simd"))) std::uint32_t simd() {
   return &tapnames::best_classifier() != &tapnames::kPortableClassifier ? 1 : 0;
 }
 
-__attribute__((export_name("reset"))) void reset(std::uint32_t flags) {
-  image_flags = flags;
-  scanner().reset((flags & kAllNames) != 0 ? ScanMode::AllNames : ScanMode::FirstName);
+__attribute__((export_name("reset"))) void reset(std::uint32_t all) {
+  scanner().reset(all != 0 ? ScanMode::AllNames : ScanMode::FirstName);
 }
 
 // Scans input[at, at + length) and returns the pulses used: all of them
@@ -110,22 +117,26 @@ __attribute__((export_name("clear_results"))) void clear_results() {
   scanner().clear_results();
 }
 
-// The result line as the command-line tool writes it, into text(); its length.
-__attribute__((export_name("result_line"))) std::uint32_t result_line(std::uint32_t index) {
-  if (scanner().results().empty()) {
-    return 0;
+// Copies the name bytes of result `index` into name().
+__attribute__((export_name("result_name"))) void result_name(std::uint32_t index) {
+  if (!scanner().results().empty()) {
+    name = result(index).name;
   }
-  const NameResult& found = result(index);
-  return length_of(tapnames::render_result_line((image_flags & kAllNames) != 0, found.number,
-                                                found.name, (image_flags & kEscape) != 0, text));
 }
 
-// The name as it stands between the quotes of the result line, into text().
-__attribute__((export_name("result_name"))) std::uint32_t result_name(std::uint32_t index) {
-  if (scanner().results().empty()) {
-    return 0;
-  }
-  return length_of(tapnames::render_name(result(index).name, (image_flags & kEscape) != 0,
+// name() as the command-line tool's result line, numbered `number` when
+// flags has kNumbered, into text(); returns its length.
+__attribute__((export_name("render_line"))) std::uint32_t render_line(std::uint32_t flags,
+                                                                      double number) {
+  const std::uint64_t whole =
+      number >= 0 && number < 0x1p64 ? static_cast<std::uint64_t>(number) : 0;
+  return length_of(tapnames::render_result_line((flags & kNumbered) != 0, whole, name,
+                                                (flags & kEscape) != 0, text));
+}
+
+// name() as it stands between the quotes of the result line, into text().
+__attribute__((export_name("render_name"))) std::uint32_t render_name(std::uint32_t escape) {
+  return length_of(tapnames::render_name(name, escape != 0,
                                          std::span(text).first<tapnames::kMaxRenderedName>()));
 }
 

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The page: takes images (chosen, dropped, or a whole folder), has the worker
-// scan them with the module that suits this browser, and shows each image's
-// result as the command line prints it, with where each name lies. Makes no
-// network request: the module and the worker's script are in this page.
+// scan them with the module that suits this browser, and shows them in one
+// table, a row per image, each opening to the command line's output for it
+// and where each name lies. The names found are kept as their bytes, and the
+// module renders them: changing -e, or leaving -a, shows them again without
+// reading anything. Makes no network request: the module and the worker's
+// script are in this page.
 'use strict';
 
 (() => {
@@ -36,8 +39,13 @@
 
   const moduleReady = WebAssembly.compile(
       fromBase64($(useSimd ? 'module-simd' : 'module-plain').textContent));
-  const workerUrl = URL.createObjectURL(
-      new Blob([$('worker-source').textContent], {type: 'text/javascript'}));
+  // The page renders names with its own instance of the module.
+  let renderer = null;
+  const rendererReady = moduleReady.then((module) => WebAssembly.instantiate(module, {}))
+      .then((instance) => { renderer = new ScanCore(instance); });
+  const workerUrl = URL.createObjectURL(new Blob(
+      [$('core-source').textContent, '\n', $('worker-source').textContent],
+      {type: 'text/javascript'}));
 
   // Paths compared as UTF-8 bytes, the catalogue's order.
   const encoder = new TextEncoder();
@@ -52,24 +60,33 @@
 
   const isTapeImage = (path) => /\.tap$/i.test(path);
 
+  // Every image chosen, sorted by path: {path, file, size, state, read,
+  // names (as the worker found them, or null), complete (names holds every
+  // name of the image), scannedAll, error, ms, view (the rendered output and
+  // name texts), row, detail}. state: waiting, reading, done, failed, cancelled.
+  let images = [];
   let worker = null;
   let busy = false;
   let run = 0;
-  let selection = [];  // [{file, path}], sorted by path
-  let results = [];    // per image of the selection, once scanned
-  let scanStarted = 0;
-  let totalBytes = 0;
-  let doneBytes = 0;
+  let runStarted = 0;
+  let runBytes = 0;     // the bytes of the images this run reads
+  let doneBytes = 0;    // of those, the bytes of the images finished
+  let runImages = 0;    // the images this run reads
+  let sortKey = 'path';
+  let sortDown = false;
 
   function newWorker() {
     const created = new Worker(workerUrl);
-    created.onmessage = (event) => receive(event.data);
+    created.onmessage = (event) => receive(created, event.data);
     created.onerror = (event) => {
-      showSummary(`The scan stopped: ${event.message || 'the worker failed'}.`);
-      finishRun();
+      if (created !== worker) return;
+      event.preventDefault();
+      stopRun('failed', `The scan stopped: ${event.message || 'the worker failed'}.`);
+      worker = newWorker();
     };
-    moduleReady.then((module) => created.postMessage({type: 'module', module}),
-        (error) => receive({type: 'failed', message: error.message}));
+    rendererReady.then(() => moduleReady).then(
+        (module) => created.postMessage({type: 'module', module}),
+        (error) => receive(created, {type: 'failed', message: error.message}));
     return created;
   }
 
@@ -84,178 +101,369 @@
     return `${bytes} bytes`;
   }
 
+  // A speed, only where it means something: at least 1 MB in at least 0.2 s.
   function rate(bytes, ms) {
-    return ms > 0 ? `${(bytes / 1e3 / ms).toFixed(0)} MB/s` : '—';
-  }
-
-  function showSummary(text) {
-    $('summary').textContent = text;
+    return bytes >= 1e6 && ms >= 200 ? `${(bytes / 1e3 / ms).toFixed(0)} MB/s` : '';
   }
 
   function plural(count, word) {
     return `${count} ${word}${count === 1 ? '' : 's'}`;
   }
 
-  // Starts a scan of the whole selection with the options as they stand.
+  function showSummary(text) {
+    $('summary').textContent = text;
+  }
+
+  function say(text) {
+    $('copied').textContent = text;
+  }
+
+  // Does `image` need reading for these options?
+  function needsReading(image, all) {
+    return image.names === null || image.error !== null || (all && !image.complete);
+  }
+
+  // Scans what the options need that was not read yet, and shows again what was.
   function scan() {
-    if (selection.length === 0) return;
+    if (images.length === 0) return;
     run += 1;
-    if (busy && worker) {
-      worker.terminate();  // a new choice replaces the scan under way
-      worker = null;
+    if (busy) {
+      worker.terminate();  // what the ended scan was reading is read again below
+      worker = newWorker();
+      for (const image of images) {
+        if (image.state === 'reading') image.state = 'waiting';
+      }
     }
-    if (!worker) worker = newWorker();
-    busy = true;
-    results = new Array(selection.length).fill(null);
-    totalBytes = selection.reduce((sum, image) => sum + image.file.size, 0);
+    const {all} = options();
+    const todo = images.filter((image) => needsReading(image, all));
+    for (const image of todo) {
+      image.state = 'waiting';
+      image.read = 0;
+    }
+    runImages = todo.length;
+    runBytes = todo.reduce((sum, image) => sum + image.size, 0);
     doneBytes = 0;
-    scanStarted = performance.now();
-    document.body.dataset.state = 'scanning';
-    $('results').replaceChildren(...selection.map((image, index) => placeholder(image, index)));
+    runStarted = performance.now();
+    renderAll();
     say('');
+    if (todo.length === 0) {
+      finishRun('done', 0);
+      return;
+    }
+    busy = true;
+    document.body.dataset.state = 'scanning';
     $('copy').disabled = true;
     $('download').disabled = true;
+    $('cancel').disabled = false;
     $('progress-box').hidden = false;
-    showProgress(0, 0);
-    showSummary(`Scanning ${plural(selection.length, 'image')}, ${formatBytes(totalBytes)}…`);
-    worker.postMessage({type: 'scan', run, images: selection, options: options(),
-      chunks: testFlags.has('chunks')});
+    showProgress(null, 0);
+    showSummary(`Reading ${plural(todo.length, 'image')}, ${formatBytes(runBytes)}…`);
+    worker.postMessage({type: 'scan', run, all, chunks: testFlags.has('chunks'),
+      images: todo.map((image) => ({index: images.indexOf(image), file: image.file}))});
   }
 
-  function showProgress(index, read) {
+  // -e changes only how names are written: everything is shown again from
+  // what was read, and a scan under way goes on.
+  function escapeChanged() {
+    if (images.length === 0) return;
+    if (busy) {
+      renderAll();
+      return;
+    }
+    run += 1;
+    runImages = 0;
+    runStarted = performance.now();
+    renderAll();
+    finishRun('done', 0);
+  }
+
+  function showProgress(image, read) {
     const done = doneBytes + read;
-    $('progress').value = totalBytes > 0 ? done / totalBytes : 1;
-    const image = selection[index];
+    $('progress').value = runBytes > 0 ? done / runBytes : 1;
     $('progress-text').textContent = image ?
-      `${image.path}: ${formatBytes(read)} of ${formatBytes(image.file.size)}` : '';
+      `${image.path}: ${formatBytes(read)} of ${formatBytes(image.size)}` : '';
   }
 
-  function placeholder(image, index) {
-    const article = document.createElement('article');
-    article.className = 'image';
-    article.id = `image-${index}`;
-    const heading = document.createElement('h3');
-    heading.textContent = image.path;
-    const meta = document.createElement('p');
-    meta.className = 'meta';
-    meta.textContent = `${formatBytes(image.file.size)}, waiting`;
-    article.append(heading, meta);
-    return article;
+  // Texts with their {…} code names kept whole: each code a span that does not wrap.
+  function nameInto(element, text) {
+    const parts = text.split(/(\{[^{}]*\})/);
+    element.replaceChildren(...parts.filter((part) => part !== '').map((part) => {
+      if (!/^\{.*\}$/.test(part)) return document.createTextNode(part);
+      const code = document.createElement('span');
+      code.className = 'code';
+      code.textContent = part;
+      return code;
+    }));
   }
 
-  function cell(row, text, className) {
-    const element = document.createElement(row.parentElement?.tagName === 'THEAD' ? 'th' : 'td');
-    element.textContent = text;
+  function cell(row, className) {
+    const element = row.insertCell();
     if (className) element.className = className;
-    row.append(element);
+    return element;
   }
 
-  function showImage(message) {
-    const article = $(`image-${message.index}`);
-    const meta = article.querySelector('.meta');
-    const parts = [formatBytes(message.size), plural(message.names.length, 'name')];
-    if (message.read < message.size && !message.error) parts.push('stopped at the first name');
-    if (message.read >= 1e7) parts.push(rate(message.read, message.ms));
-    meta.textContent = parts.join(', ');
-    if (message.error) {
+  // The row of an image and its detail row below it (closed at first).
+  function makeRows(image, id) {
+    const row = document.createElement('tr');
+    row.className = 'image-row';
+    row.dataset.imageRow = image.path;
+    const open = document.createElement('button');
+    open.type = 'button';
+    open.className = 'open';
+    open.setAttribute('aria-expanded', 'false');
+    open.setAttribute('aria-controls', `detail-${id}`);
+    open.textContent = image.path;
+    open.addEventListener('click', () => {
+      const opening = open.getAttribute('aria-expanded') !== 'true';
+      open.setAttribute('aria-expanded', String(opening));
+      image.detail.hidden = !opening;
+    });
+    cell(row, 'path').append(open);
+    cell(row, 'number');
+    cell(row, 'number');
+    cell(row, 'name');
+    cell(row, 'state');
+    const detail = document.createElement('tr');
+    detail.className = 'detail';
+    detail.id = `detail-${id}`;
+    detail.hidden = true;
+    const holder = cell(detail);
+    holder.colSpan = 5;
+    const body = document.createElement('div');
+    body.className = 'detail-body';
+    // The image's detail: its output, where each name lies, and after them
+    // room for more about the image (.extra, empty for now).
+    const extra = document.createElement('div');
+    extra.className = 'extra';
+    body.append(extra);
+    holder.append(body);
+    image.row = row;
+    image.detail = detail;
+  }
+
+  function stateText(image) {
+    if (image.state === 'reading') {
+      const share = image.size > 0 ? Math.floor((100 * image.read) / image.size) : 0;
+      return `reading ${share}%`;
+    }
+    if (image.state === 'failed') return `failed: ${image.error}`;
+    if (image.state === 'cancelled') return image.names ? 'cancelled' : 'not read (cancelled)';
+    if (image.state !== 'done') return image.state;
+    if (!image.scannedAll && image.read < image.size) {
+      return `stopped at the first name (${formatBytes(image.read)} read)`;
+    }
+    return ['done', rate(image.read, image.ms)].filter(Boolean).join(', ');
+  }
+
+  // The image's row and detail for the options as they stand.
+  function render(image) {
+    const shown = options();
+    image.view = image.names === null ? null : renderer.render(image.names, shown);
+    const cells = image.row.cells;
+    cells[1].textContent = formatBytes(image.size);
+    cells[1].dataset.bytes = String(image.size);
+    cells[2].textContent = image.view ? String(image.view.texts.length) : '';
+    nameInto(cells[3], image.view && image.view.texts.length > 0 ? image.view.texts[0] : '');
+    cells[4].textContent = stateText(image);
+    image.row.dataset.state = image.state;
+    const body = image.detail.querySelector('.detail-body');
+    const extra = body.querySelector('.extra');
+    [...body.children].forEach((child) => child !== extra && child.remove());
+    if (image.error) {
       const error = document.createElement('p');
       error.className = 'error';
-      error.textContent = `Could not read the image: ${message.error}`;
-      article.append(error);
+      error.textContent = `Could not read the image: ${image.error}.`;
+      body.insertBefore(error, extra);
     }
-    const columns = document.createElement('div');
-    columns.className = 'columns';
+    if (!image.view) return;
     const output = document.createElement('pre');
     output.className = 'output';
-    output.dataset.image = message.path;
-    output.textContent = message.output;
+    output.dataset.image = image.path;
+    output.textContent = image.view.output;
     output.tabIndex = 0;
-    output.setAttribute('aria-label', `Output for ${message.path}`);
-    columns.append(output);
-    if (message.names.length > 0) {
-      const table = document.createElement('table');
-      table.className = 'names';
-      const caption = document.createElement('caption');
-      caption.textContent = 'Where each name lies';
-      const head = document.createElement('thead');
-      const headRow = head.insertRow();
-      cell(headRow, '#', 'number');
-      cell(headRow, 'name');
-      cell(headRow, 'offset', 'number');
-      cell(headRow, 'block type', 'number');
-      const body = document.createElement('tbody');
-      for (const name of message.names) {
-        const row = body.insertRow();
-        cell(row, String(name.number), 'number');
-        cell(row, name.name, 'name');
-        cell(row, String(name.offset), 'number');
-        cell(row, String(name.blockType), 'number');
-      }
-      table.append(caption, head, body);
-      columns.append(table);
-    }
-    article.append(columns);
+    output.setAttribute('aria-label', `Output for ${image.path}`);
+    body.insertBefore(output, extra);
+    if (image.view.texts.length > 0) body.insertBefore(namesTable(image), extra);
   }
 
-  function receive(message) {
+  function namesTable(image) {
+    const table = document.createElement('table');
+    table.className = 'names';
+    const caption = document.createElement('caption');
+    caption.textContent = 'Where each name lies';
+    const columns = document.createElement('colgroup');
+    for (const name of ['number', 'name', 'offset', 'type']) {
+      const column = document.createElement('col');
+      column.className = name;
+      columns.append(column);
+    }
+    const head = table.createTHead().insertRow();
+    for (const [text, className] of [['#', 'number'], ['name', ''], ['offset', 'number'],
+      ['block type', 'number']]) {
+      const th = document.createElement('th');
+      th.textContent = text;
+      if (className) th.className = className;
+      head.append(th);
+    }
+    const body = table.createTBody();
+    image.view.texts.forEach((text, i) => {
+      const name = image.names[i];
+      const row = body.insertRow();
+      cell(row, 'number').textContent = String(name.number);
+      nameInto(cell(row, 'name'), text);
+      cell(row, 'number').textContent = String(name.offset);
+      cell(row, 'number').textContent = String(name.blockType);
+    });
+    table.prepend(caption, columns);
+    return table;
+  }
+
+  function renderAll() {
+    images.forEach(render);
+    applyFilter();
+  }
+
+  // Puts the rows in the order of the chosen column; paths break ties.
+  const stateOrder = ['failed', 'cancelled', 'reading', 'waiting', 'done'];
+  const sortKeys = {
+    path: () => 0,
+    size: (a, b) => a.size - b.size,
+    names: (a, b) => (a.view ? a.view.texts.length : -1) - (b.view ? b.view.texts.length : -1),
+    first: (a, b) => byteOrder(a.view?.texts[0] ?? '', b.view?.texts[0] ?? ''),
+    state: (a, b) => stateOrder.indexOf(a.state) - stateOrder.indexOf(b.state),
+  };
+  function sortRows() {
+    const compare = sortKeys[sortKey];
+    const order = images.slice().sort((a, b) =>
+      (sortDown ? -1 : 1) * (compare(a, b) || byteOrder(a.path, b.path)));
+    $('image-rows').replaceChildren(...order.flatMap((image) => [image.row, image.detail]));
+    for (const th of document.querySelectorAll('#images > thead th')) {
+      const key = th.querySelector('button').dataset.sort;
+      if (key === sortKey) th.setAttribute('aria-sort', sortDown ? 'descending' : 'ascending');
+      else th.removeAttribute('aria-sort');
+    }
+  }
+
+  // Hides the rows whose path and names lack the filter's text (any case):
+  // those of `only` (an image just read), or all of them.
+  function applyFilter(only) {
+    const wanted = $('filter').value.toLowerCase();
+    for (const image of only ? [only] : images) {
+      const texts = [image.path, ...(image.view ? image.view.texts : [])];
+      const match = wanted === '' || texts.some((text) => text.toLowerCase().includes(wanted));
+      image.row.hidden = !match;
+      image.detail.classList.toggle('filtered', !match);
+    }
+    const shown = images.reduce((count, image) => count + (image.row.hidden ? 0 : 1), 0);
+    $('shown').textContent = wanted === '' ? plural(images.length, 'image') :
+      `${shown} of ${plural(images.length, 'image')} shown`;
+  }
+
+  function receive(from, message) {
+    if (from !== worker) return;  // a worker that was ended
     if (message.type === 'ready') {
       $('build').textContent = message.simd ? 'the WebAssembly module with SIMD' : 'the plain WebAssembly module';
       document.body.dataset.build = message.simd ? 'simd' : 'plain';
       return;
     }
     if (message.type === 'failed') {
-      showSummary(`This browser cannot run the page's WebAssembly: ${message.message}`);
-      finishRun();
+      stopRun('failed', `This browser cannot run the page's WebAssembly: ${message.message}`);
       return;
     }
     if (message.run !== run) return;  // from a scan that was replaced
     if (message.type === 'progress') {
-      showProgress(message.index, message.read);
+      const image = images[message.index];
+      image.state = 'reading';
+      image.read = message.read;
+      image.row.cells[4].textContent = stateText(image);
+      showProgress(image, message.read);
     } else if (message.type === 'image') {
-      results[message.index] = message;
+      const image = images[message.index];
+      Object.assign(image, {
+        names: message.names, read: message.read, ms: message.ms, error: message.error,
+        scannedAll: options().all, state: message.error ? 'failed' : 'done',
+      });
+      image.complete = message.error === null && (image.scannedAll || message.names.length === 0);
       document.body.dataset.reader = message.reader;  // how images are read, for the tests
-      doneBytes += message.size;
-      showImage(message);
-      showProgress(message.index + 1, 0);
+      doneBytes += image.size;
+      render(image);
+      applyFilter(image);
+      showProgress(null, 0);
     } else if (message.type === 'done') {
-      const names = results.reduce((sum, image) => sum + image.names.length, 0);
-      const failed = results.filter((image) => image.error).length;
-      const ms = performance.now() - scanStarted;
-      const summary = `${plural(results.length, 'image')}, ${plural(names, 'name')}, ` +
-        `${formatBytes(message.bytes)} in ${(ms / 1000).toFixed(2)} s, ${rate(message.bytes, ms)}`;
-      showSummary(failed ? `${summary}; ${failed} could not be read` : summary);
-      document.body.dataset.mbPerSecond = (message.bytes / 1e3 / ms).toFixed(1);
-      finishRun();
-      $('copy').disabled = false;
-      $('download').disabled = false;
+      finishRun('done', message.bytes);
     }
   }
 
-  function finishRun() {
-    busy = false;
-    $('progress-box').hidden = true;
-    document.body.dataset.run = String(run);
-    document.body.dataset.state = 'done';
+  function summary(bytes) {
+    const read = images.filter((image) => image.names !== null);
+    const names = read.reduce((sum, image) => sum + image.view.texts.length, 0);
+    const failed = images.filter((image) => image.state === 'failed').length;
+    const ms = performance.now() - runStarted;
+    const parts = [plural(images.length, 'image'), plural(names, 'name')];
+    if (runImages === 0) {
+      parts.push('shown again from what was read');
+    } else {
+      parts.push(`${formatBytes(bytes)} read in ${(ms / 1000).toFixed(2)} s`);
+      const speed = rate(bytes, ms);
+      if (speed) parts.push(speed);
+    }
+    document.body.dataset.mbPerSecond = (bytes / 1e3 / Math.max(ms, 1)).toFixed(1);
+    return parts.join(', ') + (failed ? `; ${failed} could not be read` : '');
   }
 
-  // The catalogue's TSV: one record per name, images by path, names in tape
-  // order; tab, newline and backslash escaped in every field.
+  // The end of a run: `state` done, cancelled or failed.
+  function finishRun(state, bytes) {
+    if (state === 'done') showSummary(summary(bytes));
+    busy = false;
+    $('progress-box').hidden = true;
+    $('cancel').disabled = true;
+    const any = images.some((image) => image.view && image.view.texts.length > 0);
+    $('copy').disabled = !any;
+    $('download').disabled = !any;
+    if (sortKey !== 'path') sortRows();
+    document.body.dataset.run = String(run);
+    document.body.dataset.state = state;
+  }
+
+  // Ends the scan under way; what was read stays, the rest is marked.
+  function stopRun(state, text) {
+    if (busy) {
+      worker.terminate();
+      worker = newWorker();
+    }
+    for (const image of images) {
+      if (image.state === 'reading' || image.state === 'waiting') {
+        image.state = 'cancelled';
+        render(image);
+      }
+    }
+    applyFilter();
+    showSummary(text);
+    finishRun(state, 0);
+  }
+
+  function cancel() {
+    if (!busy) return;
+    const left = images.filter((image) => image.state === 'reading' || image.state === 'waiting');
+    stopRun('cancelled', `Cancelled: ${runImages - left.length} of ` +
+      `${plural(runImages, 'image')} read, ${left.length} not read.`);
+  }
+
+  // The TSV of tapnames-catalogue: one record per name shown, images by
+  // path, names in tape order; tab, newline and backslash escaped in every field.
   function tsv() {
     const escape = (text) => String(text).replace(/[\\\t\n]/g,
         (c) => (c === '\\' ? '\\\\' : c === '\t' ? '\\t' : '\\n'));
     const lines = ['path\tnumber\toffset\tblock_type\tname'];
-    for (const image of results) {
-      if (!image) continue;
-      for (const name of image.names) {
-        lines.push([image.path, name.number, name.offset, name.blockType, name.name]
+    for (const image of images) {
+      if (!image.view) continue;
+      image.view.texts.forEach((text, i) => {
+        const name = image.names[i];
+        lines.push([image.path, name.number, name.offset, name.blockType, text]
             .map(escape).join('\t'));
-      }
+      });
     }
     return lines.join('\n') + '\n';
-  }
-
-  function say(text) {
-    $('copied').textContent = text;
   }
 
   async function copy() {
@@ -286,12 +494,38 @@
     say('Saved as tapnames.tsv.');
   }
 
-  function choose(images) {
-    selection = images.slice().sort((a, b) => byteOrder(a.path, b.path));
-    if (selection.length === 0) {
-      showSummary('No tape images there (only files ending in .tap are taken from a folder).');
+  let rowsMade = 0;
+  // New images replace the ones shown or are added to them (the same path
+  // replaced), as the choice on the page says.
+  function choose(chosen) {
+    const adding = $('mode-add').checked && images.length > 0;
+    if (chosen.length === 0) {
+      const what = 'No tape images there (only files ending in .tap are taken from a folder)';
+      if (adding) {
+        showSummary(`${what}; nothing was added.`);
+        return;
+      }
+      if (busy) stopRun('cancelled', '');
+      run += 1;
+      images = [];
+      $('image-rows').replaceChildren();
+      $('results').hidden = true;
+      finishRun('done', 0);
+      showSummary(`${what}; the earlier results were cleared.`);
       return;
     }
+    const fresh = chosen.map((image) => ({
+      path: image.path, file: image.file, size: image.file.size, state: 'waiting', read: 0,
+      names: null, complete: false, scannedAll: false, error: null, ms: 0, view: null,
+    }));
+    const paths = new Set(fresh.map((image) => image.path));
+    const kept = adding ? images.filter((image) => !paths.has(image.path)) : [];
+    if (busy) stopRun('cancelled', '');  // a new choice replaces the scan under way
+    images = kept.concat(fresh).sort((a, b) => byteOrder(a.path, b.path));
+    for (const image of fresh) makeRows(image, rowsMade++);
+    $('results').hidden = false;
+    document.body.dataset.chosen = 'yes';
+    sortRows();
     scan();
   }
 
@@ -317,17 +551,17 @@
       entry: item.webkitGetAsEntry ? item.webkitGetAsEntry() : null,
       file: item.getAsFile(),
     }));
-    const images = [];
+    const found = [];
     for (const {entry, file} of items) {
       if (entry && entry.isDirectory) {
-        const found = [];
-        await walk(entry, found);
-        images.push(...found.filter((image) => isTapeImage(image.path)));
+        const inside = [];
+        await walk(entry, inside);
+        found.push(...inside.filter((image) => isTapeImage(image.path)));
       } else if (file) {
-        images.push({file, path: file.name});
+        found.push({file, path: file.name});
       }
     }
-    choose(images);
+    choose(found);
   }
 
   $('files').addEventListener('change', (event) => {
@@ -338,9 +572,19 @@
         .map((file) => ({file, path: file.webkitRelativePath || file.name}))
         .filter((image) => isTapeImage(image.path)));
   });
-  for (const id of ['opt-a', 'opt-e']) $(id).addEventListener('change', scan);
+  $('opt-a').addEventListener('change', scan);
+  $('opt-e').addEventListener('change', escapeChanged);
+  $('cancel').addEventListener('click', cancel);
   $('copy').addEventListener('click', copy);
   $('download').addEventListener('click', download);
+  $('filter').addEventListener('input', () => applyFilter());
+  for (const button of document.querySelectorAll('#images > thead button')) {
+    button.addEventListener('click', () => {
+      sortDown = sortKey === button.dataset.sort ? !sortDown : false;
+      sortKey = button.dataset.sort;
+      sortRows();
+    });
+  }
 
   const drop = $('drop');
   document.addEventListener('dragover', (event) => {

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Drives the WebAssembly module over one image at a time: copies the slices
-// read into the module's input buffer, feeds them and takes the names found.
-// Shared by the page's worker and the node tests, so both test the same
-// path. The module does all the decoding and writes every line of text.
+// Drives the WebAssembly module: scans one image at a time (copies the slices
+// read into the module's input buffer, feeds them and takes the names found,
+// each as its 16 bytes) and renders kept names into the command line's text.
+// Shared by the page's worker (scanning), the page (rendering) and the node
+// tests, so all three use the same path. The module does all the decoding
+// and writes every character of the text.
 'use strict';
 
 class ScanCore {
@@ -11,7 +13,7 @@ class ScanCore {
     this.inputSize = this.exports.input_size();
     this.simd = this.exports.simd() === 1;
     this.banner = this.text(this.exports.banner());
-    this.image = null;
+    this.names = null;
   }
 
   // The module's text buffer, `length` characters of it (all ASCII).
@@ -20,13 +22,10 @@ class ScanCore {
     return String.fromCharCode.apply(null, bytes);
   }
 
-  // Starts an image; options {all, escape} are the command line's -a and -e.
-  // Returns the image's record: output (the command line's standard output
-  // for it, banner first) and names [{number, offset, blockType, name}].
-  begin(options) {
-    this.exports.reset((options.all ? 1 : 0) | (options.escape ? 2 : 0));
-    this.image = {output: this.banner, names: []};
-    return this.image;
+  // Starts an image: every name (`all`, the command line's -a) or the first.
+  begin(all) {
+    this.exports.reset(all ? 1 : 0);
+    this.names = [];
   }
 
   // Feeds the pulses of `chunk` (a Uint8Array of any length). Returns false
@@ -50,26 +49,45 @@ class ScanCore {
     return !x.done();
   }
 
-  // The end of the image; returns its record.
+  // The end of the image; returns its names [{number, offset, blockType,
+  // bytes}], bytes the 16 of the name as on tape.
   finish() {
     this.exports.finish();
     this.take();
-    return this.image;
+    return this.names;
   }
 
   take() {
     const x = this.exports;
     const count = x.result_count();
     for (let i = 0; i < count; ++i) {
-      this.image.output += this.text(x.result_line(i));
-      this.image.names.push({
+      x.result_name(i);
+      this.names.push({
         number: x.result_number(i),
         offset: x.result_offset(i),
         blockType: x.result_block_type(i),
-        name: this.text(x.result_name(i)),
+        bytes: new Uint8Array(x.memory.buffer, x.name(), 16).slice(),
       });
     }
     x.clear_results();
+  }
+
+  // Renders kept names as the command line with options {all, escape} (-a,
+  // -e) prints them: output, its standard output (banner first), and texts,
+  // each name shown as between the quotes. Without -a only the first name is
+  // shown, so names found with -a give the output without it too.
+  render(names, options) {
+    const x = this.exports;
+    const shown = options.all ? names : names.slice(0, 1);
+    const flags = (options.all ? 1 : 0) | (options.escape ? 2 : 0);
+    let output = this.banner;
+    const texts = [];
+    for (const name of shown) {
+      new Uint8Array(x.memory.buffer, x.name(), 16).set(name.bytes);
+      output += this.text(x.render_line(flags, name.number));
+      texts.push(this.text(x.render_name(options.escape ? 1 : 0)));
+    }
+    return {output, texts};
   }
 }
 

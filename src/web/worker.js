@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The page's worker: scans the images it is sent, one after another, each
-// read as a stream of slices (never whole), and posts progress and results.
-// Messages in: {type: 'module', module} once, then {type: 'scan', run,
-// images: [{file, path}], options: {all, escape}}. Messages out: ready,
-// progress, image, done (each with its run).
+// read as a stream of slices (never whole), and posts progress and the names
+// found (their bytes: the page renders them). Messages in: {type: 'module',
+// module} once, then {type: 'scan', run, images: [{index, file}], all,
+// chunks}. Messages out: ready, progress, image, done (each with its run).
+// The page stops a scan by ending the worker and starting another.
 'use strict';
 
 let resolveCore;
@@ -13,9 +14,14 @@ const coreReady = new Promise((resolve) => { resolveCore = resolve; });
 const kSliceSize = 1 << 20;
 const kProgressInterval = 100;  // ms between progress messages
 
-// The slices of `file` in order. A byte stream is read into one buffer that
-// goes round and round, so a long image costs no more memory than a short one.
-// `how.reader` says which way was taken; `how.chunks` asks for the second.
+// The one buffer a byte stream is read into, for the worker's whole life: each
+// read hands it to the stream and gets it back, so images of any size and
+// number cost no more memory than one. (A worker that made a buffer for each
+// image stopped for good after a few dozen images in Chromium.)
+let buffer = new ArrayBuffer(kSliceSize);
+
+// The slices of `file` in order. `how.reader` says which way was taken;
+// `how.chunks` asks for the stream's chunks as they come.
 async function* slices(file, how) {
   const stream = file.stream();
   let byob = null;
@@ -26,51 +32,76 @@ async function* slices(file, how) {
   }
   how.reader = byob === null ? 'chunks' : 'byob';
   const reader = byob ?? stream.getReader();
-  let buffer = byob === null ? null : new ArrayBuffer(kSliceSize);
   try {
     for (;;) {
-      const {value, done} = await (byob === null
-        ? reader.read()
-        : reader.read(new Uint8Array(buffer, 0, kSliceSize)));
-      if (done) return;
-      if (yield value) return;
-      if (byob !== null) buffer = value.buffer;
+      let step;
+      try {
+        if (byob === null) {
+          step = await reader.read();
+        } else {
+          const lent = buffer;
+          buffer = null;  // with the stream until the read comes back
+          step = await reader.read(new Uint8Array(lent, 0, kSliceSize));
+          if (step.value) buffer = step.value.buffer;
+        }
+      } catch (caught) {
+        throw new ReadFailure(caught);
+      }
+      if (step.done) return;
+      if (yield step.value) return;
     }
   } finally {
+    // A read that failed keeps the buffer it was lent: make the next one.
+    if (buffer === null) buffer = new ArrayBuffer(kSliceSize);
     reader.releaseLock();
     stream.cancel().catch(() => {});
   }
 }
 
-async function scanImage(core, run, index, image, options, chunks) {
+// A read of the file that failed. Browsers report a file changed or gone
+// since it was chosen as a "network error" or the like, words that do not
+// fit a file on this device.
+class ReadFailure extends Error {
+  constructor(cause) {
+    super(cause && cause.name === 'NotFoundError' ? 'the file is no longer there' :
+      'the file could not be read: it may have been changed, moved or deleted since it was chosen');
+  }
+}
+
+function errorText(caught) {
+  return String(caught && caught.message ? caught.message : caught);
+}
+
+async function scanImage(core, run, index, file, all, chunks) {
   const started = performance.now();
-  const record = core.begin(options);
+  core.begin(all);
   let read = 0;
   let reported = started;
   let error = null;
+  let stopped = false;  // first-name mode had its name before the end
   const how = {reader: '', chunks};
+  postMessage({type: 'progress', run, index, read});  // its row says it is being read
+  const source = slices(file, how);
   try {
-    const source = slices(image.file, how);
     for (let step = await source.next(); !step.done;) {
       read += step.value.length;
       const more = core.feed(step.value);
       const now = performance.now();
       if (now - reported >= kProgressInterval) {
         reported = now;
-        postMessage({type: 'progress', run, index, read, size: image.file.size});
+        postMessage({type: 'progress', run, index, read});
       }
+      stopped = !more && read < file.size;
       step = await source.next(!more);
     }
   } catch (caught) {
-    error = String(caught && caught.message ? caught.message : caught);
+    error = errorText(caught);
+    await source.return().catch(() => {});  // the reader released, the buffer kept
   }
-  if (error === null) {
-    core.finish();
-  }
+  const names = error === null ? core.finish() : core.names;
   postMessage({
-    type: 'image', run, index, path: image.path, size: image.file.size, read,
-    output: record.output, names: record.names, error, reader: how.reader,
-    ms: performance.now() - started,
+    type: 'image', run, index, size: file.size, read, names, error, stopped,
+    reader: how.reader, ms: performance.now() - started,
   });
   return read;
 }
@@ -92,8 +123,8 @@ self.onmessage = async (event) => {
     const core = await coreReady;
     const started = performance.now();
     let bytes = 0;
-    for (let index = 0; index < message.images.length; ++index) {
-      bytes += await scanImage(core, message.run, index, message.images[index], message.options,
+    for (const image of message.images) {
+      bytes += await scanImage(core, message.run, image.index, image.file, message.all,
           message.chunks);
     }
     postMessage({type: 'done', run: message.run, bytes, ms: performance.now() - started});

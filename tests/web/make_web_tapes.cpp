@@ -3,6 +3,8 @@
 //   make_web_tapes DIR               small tapes and a folder of them in DIR
 //   make_web_tapes --large FILE MIB  a FILE of MIB MiB: a 4 MiB stretch of
 //                                    recordings repeated, cut at the end
+//   make_web_tapes --many DIR COUNT  a collection: COUNT small tapes in DIR,
+//                                    with none to three names each
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -98,6 +100,31 @@ bool write_large(const char* path, std::uint64_t mib) {
   return std::fclose(file) == 0 && ok;
 }
 
+// Tape `index` of a collection: a few kB, with index % 4 names, the first its
+// number and the others odd names, so that every image's output differs.
+std::vector<std::uint8_t> collection_tape(unsigned index) {
+  TapeBuilder tape;
+  tape.slow_pulses(200 + (index % 7) * 50, index);
+  for (unsigned i = 0; i < index % 4; ++i) {
+    const std::string name = i == 0 ? "TAPE " + std::to_string(index)
+                                    : std::string(kOddNames[(index + i) % kOddNames.size()]);
+    tape.header(name, static_cast<std::uint8_t>(1 + ((index + i) % 2))).data_block(40, index + i);
+  }
+  return tape.slow_pulses(100, index + 7).take();
+}
+
+bool write_many(const std::string& dir, unsigned count) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  bool ok = !error;
+  for (unsigned index = 1; ok && index <= count; ++index) {
+    std::array<char, 32> name{};
+    std::snprintf(name.data(), name.size(), "/tape %04u.tap", index);
+    ok = tapes::write_tape_file((dir + name.data()).c_str(), collection_tape(index));
+  }
+  return ok;
+}
+
 bool write_small(const std::string& dir) {
   std::error_code error;
   std::filesystem::create_directories(dir + "/folder/sub dir/deeper", error);
@@ -129,8 +156,19 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (args.size() == 3 && args[0] == "--many") {
+    const unsigned long count = std::strtoul(argv[3], nullptr, 10);
+    if (count == 0 || count > 9999 || !write_many(argv[2], static_cast<unsigned>(count))) {
+      std::fprintf(stderr, "make_web_tapes: cannot write %s\n", argv[2]);
+      return 1;
+    }
+    return 0;
+  }
   if (args.size() != 1) {
-    std::fputs("usage: make_web_tapes DIR | make_web_tapes --large FILE MIB\n", stderr);
+    std::fputs(
+        "usage: make_web_tapes DIR | make_web_tapes --large FILE MIB | "
+        "make_web_tapes --many DIR COUNT\n",
+        stderr);
     return 2;
   }
   if (!write_small(argv[1])) {

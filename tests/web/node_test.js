@@ -4,8 +4,11 @@
 // - both modules (SIMD and plain) import nothing;
 // - the SIMD classifier gives the portable loop's bits (classifier_check.wasm);
 // - through scan_core.js, the page's own driver, each module's output for every
-//   tape, in all four option sets and fed in slices of several sizes, is
-//   byte for byte the tool's standard output;
+//   tape, scanned with and without -a and fed in slices of several sizes, then
+//   rendered with and without -e, is byte for byte the tool's standard output;
+//   so is the output without -a rendered from the names kept by a scan with -a
+//   (the page's re-rendering when an option changes);
+// - the rendered names are those between the quotes of the output's lines;
 // - each name's offset holds the sync byte 9 and, 72 pulses on, its block type.
 'use strict';
 
@@ -44,34 +47,50 @@ function byteAt(image, at) {
   return value;
 }
 
-const optionSets = [[], ['-a'], ['-e'], ['-a', '-e']];
 const builds = {simd: new ScanCore(instantiate('tapnames-simd.wasm')),
   plain: new ScanCore(instantiate('tapnames-plain.wasm'))};
 assert.ok(builds.simd.simd && !builds.plain.simd, 'each module says which it is');
+
+function expectedOutput(tape, all, escape) {
+  const args = [...(all ? ['-a'] : []), ...(escape ? ['-e'] : []), tape];
+  return childProcess.execFileSync(tool, args).toString('latin1');
+}
 
 for (const tape of tapes) {
   const image = fs.readFileSync(tape);
   // Slices: the worker's, one that is not a multiple of anything, and tiny ones.
   const sliceSizes = [1 << 20, 4096 * 3 + 17];
   if (image.length < 300000) sliceSizes.push(61, 1);
-  for (const args of optionSets) {
-    const expected = childProcess.execFileSync(tool, [...args, tape]).toString('latin1');
-    const options = {all: args.includes('-a'), escape: args.includes('-e')};
+  const expected = {};
+  for (const all of [false, true]) {
+    for (const escape of [false, true]) expected[[all, escape]] = expectedOutput(tape, all, escape);
+  }
+  for (const all of [false, true]) {
     for (const [build, core] of Object.entries(builds)) {
       for (const size of sliceSizes) {
-        const what = `${path.basename(tape)} ${args.join(' ')} ${build} slices of ${size}`;
-        core.begin(options);
+        const what = `${path.basename(tape)} ${all ? '-a' : ''} ${build} slices of ${size}`;
+        core.begin(all);
         for (let at = 0; at < image.length; at += size) {
           if (!core.feed(image.subarray(at, at + size))) break;
         }
-        const record = core.finish();
-        assert.strictEqual(record.output, expected, what);
-        for (const name of record.names) {
+        const names = core.finish();
+        // Rendered as scanned, and without -a from what a scan with -a kept.
+        for (const shown of all ? [true, false] : [false]) {
+          for (const escape of [false, true]) {
+            const rendered = core.render(names, {all: shown, escape});
+            const how = `${what} shown ${shown ? '-a' : ''} ${escape ? '-e' : ''}`;
+            assert.strictEqual(rendered.output, expected[[shown, escape]], how);
+            const lines = rendered.output.split('\n').slice(1, -1);
+            assert.deepStrictEqual(lines.map((line) => line.slice(line.indexOf('"') + 1, -1)),
+                rendered.texts, `${how}: names as between the quotes`);
+            ++checks;
+          }
+        }
+        for (const name of names) {
           assert.strictEqual(byteAt(image, name.offset), 9, `${what}: sync at ${name.offset}`);
           assert.strictEqual(byteAt(image, name.offset + 72), name.blockType,
               `${what}: block type at ${name.offset}`);
         }
-        ++checks;
       }
     }
   }
