@@ -4,7 +4,6 @@
 #include "inspector.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "scanner.h"
 
@@ -31,8 +30,8 @@ constexpr std::int32_t kNamePilot = tapnames::kNamePilotBytes;
 Inspector::Inspector(Settings settings, const tapnames::Classifier& classifier)
     : settings_(settings), classifier_(&classifier) {}
 
-void Inspector::start(Take take) {
-  take_ = std::move(take);
+void Inspector::start(EventSink& sink) {
+  sink_ = &sink;
   decoder_ = tapnames::PulseDecoder();
   name_ = {};
   histogram_.clear();
@@ -85,7 +84,7 @@ std::size_t Inspector::observe(std::span<const std::uint8_t> piece, std::size_t 
     event.offset = report - tapnames::kReportDistance;  // 248 header pulses lie before it
     std::copy_n(name_.begin(), tapnames::kNameLength, event.name.begin());
     ++names_;
-    take_(event);
+    sink_->take(event);
   }
   return from + result.consumed;
 }
@@ -123,7 +122,7 @@ void Inspector::missed(std::size_t at, const tapnames::Miss& miss) {
   event.got = miss.got;
   event.want = miss.want;
   ++near_misses_;
-  take_(event);
+  sink_->take(event);
 }
 
 }  // namespace inspect

@@ -6,7 +6,7 @@
 // interest can lie, the pulses are passed over as the scan passes them.
 //
 //   Inspector inspector({.min_pilot = 64});
-//   inspector.start([](const Event& event) { ... });
+//   inspector.start(sink);  // sink.take(const Event&) for each event
 //   for each piece: inspector.feed(piece);
 //   at the end:     inspector.finish();  then histogram(), counts
 #pragma once
@@ -14,7 +14,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 
 #include "pulse_classes.h"
@@ -55,15 +54,26 @@ struct Event {
   std::array<std::uint8_t, tapnames::kNameLength> name{};
 };
 
+// Takes the events of an image, in tape order.
+class EventSink {
+ public:
+  EventSink() = default;
+  EventSink(const EventSink&) = default;
+  EventSink& operator=(const EventSink&) = default;
+  EventSink(EventSink&&) = default;
+  EventSink& operator=(EventSink&&) = default;
+  virtual ~EventSink() = default;
+  virtual void take(const Event& event) = 0;
+};
+
+// No allocation: the web page's module is made of it too.
 class Inspector final : private tapnames::DecoderObserver {
  public:
-  using Take = std::function<void(const Event&)>;
-
   explicit Inspector(Settings settings,
                      const tapnames::Classifier& classifier = tapnames::best_classifier());
 
-  // Starts an image whose events go to `take`.
-  void start(Take take);
+  // Starts an image whose events go to `sink`, which must outlive it.
+  void start(EventSink& sink);
   void feed(std::span<const std::uint8_t> piece);
   // The end of the image.
   void finish();
@@ -83,7 +93,7 @@ class Inspector final : private tapnames::DecoderObserver {
 
   Settings settings_;
   const tapnames::Classifier* classifier_;
-  Take take_;
+  EventSink* sink_ = nullptr;
   tapnames::PulseDecoder decoder_;
   tapnames::TapeName name_{};
   tapnames::PulseHistogram histogram_;

@@ -30,19 +30,14 @@ void message(std::string_view path, std::string_view reason) {
 }
 
 // Inspects each image and writes what it finds.
-class Run final : public inspect::ImageVisitor {
+class Run final : public inspect::ImageVisitor, private inspect::EventSink {
  public:
   explicit Run(const inspect::Options& options) : options_(options), inspector_(options.settings) {}
 
   void begin(std::string_view path) override {
     path_ = path;
     inspect::append_image_start(out_, options_.format, path_);
-    inspector_.start([this](const inspect::Event& event) {
-      inspect::append_event(out_, options_.format, options_.escape, path_, event);
-      if (out_.size() >= kFlushSize) {
-        flush();
-      }
-    });
+    inspector_.start(*this);
   }
   void piece(std::span<const std::uint8_t> pulses) override { inspector_.feed(pulses); }
   void end(std::string_view error) override {
@@ -64,6 +59,13 @@ class Run final : public inspect::ImageVisitor {
   }
 
  private:
+  void take(const inspect::Event& event) override {
+    inspect::append_event(out_, options_.format, options_.escape, path_, event);
+    if (out_.size() >= kFlushSize) {
+      flush();
+    }
+  }
+
   void flush() {
     std::fwrite(out_.data(), 1, out_.size(), stdout);
     out_.clear();

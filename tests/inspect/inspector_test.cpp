@@ -52,27 +52,31 @@ struct Inspected {
 Inspected product_events(const std::vector<std::uint8_t>& tape, int min_pilot, bool all,
                          const std::function<std::size_t()>& next_piece,
                          const tapnames::Classifier& classifier = tapnames::best_classifier()) {
-  inspect::Inspector inspector({.min_pilot = min_pilot, .all = all}, classifier);
-  Inspected out;
-  inspector.start([&out](const inspect::Event& event) {
-    model::Event e;
-    const bool name = event.kind == inspect::EventKind::Name;
-    e.kind = name ? "name" : std::string(inspect::reason_name(event.reason));
-    e.pilot_start = event.pilot_start;
-    e.pilot_bytes = event.pilot_bytes;
-    e.at = event.at;
-    if (name) {
-      EXPECT_EQ(event.offset + tapnames::kReportDistance, event.at);
-      e.block_type = event.block_type;
-      e.header_bytes.assign(event.header_bytes.begin(), event.header_bytes.end());
-      e.name.assign(event.name.begin(), event.name.end());
-    } else {
-      e.position = event.position;
-      e.got = event.got;
-      e.want = event.want;
+  struct Sink final : inspect::EventSink {
+    Inspected out;
+    void take(const inspect::Event& event) override {
+      model::Event e;
+      const bool name = event.kind == inspect::EventKind::Name;
+      e.kind = name ? "name" : std::string(inspect::reason_name(event.reason));
+      e.pilot_start = event.pilot_start;
+      e.pilot_bytes = event.pilot_bytes;
+      e.at = event.at;
+      if (name) {
+        EXPECT_EQ(event.offset + tapnames::kReportDistance, event.at);
+        e.block_type = event.block_type;
+        e.header_bytes.assign(event.header_bytes.begin(), event.header_bytes.end());
+        e.name.assign(event.name.begin(), event.name.end());
+      } else {
+        e.position = event.position;
+        e.got = event.got;
+        e.want = event.want;
+      }
+      out.events.push_back(line(e));
     }
-    out.events.push_back(line(e));
-  });
+  } sink;
+  inspect::Inspector inspector({.min_pilot = min_pilot, .all = all}, classifier);
+  Inspected& out = sink.out;
+  inspector.start(sink);
   for (std::size_t done = 0; done < tape.size();) {
     const std::size_t piece = std::min(tape.size() - done, std::max<std::size_t>(1, next_piece()));
     inspector.feed(std::span(tape).subspan(done, piece));
