@@ -62,6 +62,7 @@ struct Miss {
 
 // Hears the transitions of PulseDecoder::observe. `at` is the index of the
 // pulse that made each, in the pulses given to that call.
+// Never deleted through this class (the web module has no operator delete).
 class DecoderObserver {
  public:
   DecoderObserver() = default;
@@ -69,7 +70,6 @@ class DecoderObserver {
   DecoderObserver& operator=(const DecoderObserver&) = default;
   DecoderObserver(DecoderObserver&&) = default;
   DecoderObserver& operator=(DecoderObserver&&) = default;
-  virtual ~DecoderObserver() = default;
 
   // The search locked on: the register reads 0x02, the pilot's first byte.
   virtual void locked(std::size_t at) = 0;
@@ -80,6 +80,9 @@ class DecoderObserver {
   virtual void accepted(std::size_t at, std::int32_t position, std::uint8_t value) = 0;
   // The pilot or header came to nothing.
   virtual void missed(std::size_t at, const Miss& miss) = 0;
+
+ protected:
+  ~DecoderObserver() = default;
 };
 
 // Result of a bulk run: how many pulses were used, and whether the last of

@@ -55,6 +55,7 @@ struct Event {
 };
 
 // Takes the events of an image, in tape order.
+// Never deleted through this class (the web module has no operator delete).
 class EventSink {
  public:
   EventSink() = default;
@@ -62,8 +63,10 @@ class EventSink {
   EventSink& operator=(const EventSink&) = default;
   EventSink(EventSink&&) = default;
   EventSink& operator=(EventSink&&) = default;
-  virtual ~EventSink() = default;
   virtual void take(const Event& event) = 0;
+
+ protected:
+  ~EventSink() = default;
 };
 
 // No allocation: the web page's module is made of it too.
