@@ -27,9 +27,10 @@ constexpr std::size_t kLaneRounds = 255;
 // The values the first part is taken from.
 constexpr std::size_t kSample = 256;
 
-// Sixteen pulses; a compare gives -1 in each lane where it holds, and
-// subtracted it counts there (taken as 0 to 255).
-using Lanes = std::int8_t __attribute__((vector_size(kLanes)));
+// Sixteen pulses, or sixteen counts of 0 to 255 (unsigned: they wrap, as
+// they are taken out before). A compare gives -1 in each lane where it holds.
+using Lanes = std::uint8_t __attribute__((vector_size(kLanes)));
+using Matches = std::int8_t __attribute__((vector_size(kLanes)));
 
 using Counts = std::array<std::uint32_t, kValues>;
 
@@ -44,7 +45,7 @@ std::array<std::uint8_t, kHot> most_frequent(const Counts& counts) {
   return hot;
 }
 
-bool all_set(Lanes matches) {
+bool all_set(Matches matches) {
   std::array<std::uint64_t, 2> halves{};
   std::memcpy(halves.data(), &matches, sizeof matches);
   return (halves[0] & halves[1]) == ~std::uint64_t{0};
@@ -53,7 +54,7 @@ bool all_set(Lanes matches) {
 std::uint32_t lane_sum(Lanes lanes) {
   std::uint32_t sum = 0;
   for (std::size_t lane = 0; lane < kLanes; ++lane) {
-    sum += static_cast<std::uint8_t>(lanes[lane]);
+    sum += lanes[lane];
   }
   return sum;
 }
@@ -72,7 +73,7 @@ void count_part(std::span<const std::uint8_t> part, const std::array<std::uint8_
   std::array<Lanes, kHot> wanted{};
   std::array<Lanes, kHot> lanes{};
   for (std::size_t h = 0; h < kHot; ++h) {
-    wanted[h] = Lanes{} + static_cast<std::int8_t>(hot[h]);
+    wanted[h] = Lanes{} + hot[h];
   }
   const auto take_lanes = [&] {
     for (std::size_t h = 0; h < kHot; ++h) {
@@ -85,13 +86,13 @@ void count_part(std::span<const std::uint8_t> part, const std::array<std::uint8_
   for (; at + kLanes <= part.size(); at += kLanes) {
     Lanes pulses;
     std::memcpy(&pulses, part.data() + at, kLanes);
-    std::array<Lanes, kHot> matches{};
+    std::array<Matches, kHot> matches{};
     for (std::size_t h = 0; h < kHot; ++h) {
       matches[h] = pulses == wanted[h];
     }
     if (all_set(matches[0] | matches[1] | matches[2] | matches[3])) {
       for (std::size_t h = 0; h < kHot; ++h) {
-        lanes[h] -= matches[h];
+        lanes[h] += __builtin_convertvector(matches[h], Lanes) & 1;
       }
       if (++rounds == kLaneRounds) {
         take_lanes();

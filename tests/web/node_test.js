@@ -102,7 +102,8 @@ for (const tape of tapes) {
 const inspector = path.join(path.dirname(tool), '..', 'inspect', 'tapnames-inspect');
 for (const tape of tapes) {
   const image = fs.readFileSync(tape);
-  const objects = childProcess.execFileSync(inspector, ['--format', 'jsonl', tape]).toString()
+  const objects = childProcess.execFileSync(inspector, ['--format', 'jsonl', tape],
+      {maxBuffer: 1 << 30}).toString()
       .split('\n').filter(Boolean).map((line) => JSON.parse(line));
   const expected = objects.filter((o) => o.kind === 'name' || o.kind === 'near-miss').map((o) => ({
     kind: o.kind, reason: o.reason ?? '', at: o.at, offset: o.kind === 'name' ? o.offset : o.at,
