@@ -52,11 +52,11 @@ bool all_set(Matches matches) {
 }
 
 std::uint32_t lane_sum(Lanes lanes) {
-  std::uint32_t sum = 0;
+  std::uint32_t total = 0;
   for (std::size_t lane = 0; lane < kLanes; ++lane) {
-    sum += lanes[lane];
+    total += lanes[lane];
   }
-  return sum;
+  return total;
 }
 
 std::uint64_t sum(const std::array<std::uint64_t, kValues>& counts, std::size_t low,
@@ -73,7 +73,7 @@ void count_part(std::span<const std::uint8_t> part, const std::array<std::uint8_
   std::array<Lanes, kHot> wanted{};
   std::array<Lanes, kHot> lanes{};
   for (std::size_t h = 0; h < kHot; ++h) {
-    wanted[h] = Lanes{} + hot[h];
+    wanted[h] = Lanes{} + hot[h];  // cppcheck-suppress constStatement
   }
   const auto take_lanes = [&] {
     for (std::size_t h = 0; h < kHot; ++h) {

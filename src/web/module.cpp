@@ -91,7 +91,10 @@ class EventBuffer final : public inspect::EventSink {
   // Event `index`, or an empty one past the end.
   [[nodiscard]] const inspect::Event& at(std::uint32_t index) const {
     static const inspect::Event kNone;
-    return index < count_ ? stored_events[index] : kNone;
+    if (index < count_) {
+      return stored_events[index];
+    }
+    return kNone;
   }
 
  private:
