@@ -396,15 +396,6 @@ def check_phone_width(driver):
                                '([...document.querySelectorAll("#images .code")])')
     check(codes > 0 and not broken, f'at phone width, {codes} code names, broken: {broken}')
     js(driver, 'document.querySelectorAll("button.open").forEach((b) => b.click())')
-    if args.screenshot:
-        # The last image's pilots and pulse lengths, a mark of its tape map clicked.
-        viewport(driver, 1280, 800)
-        detail = 'document.querySelector("section.inspection")'
-        WebDriverWait(driver, 30).until(lambda d: js(d, f'{detail} !== null'))
-        js(driver, f'{detail}.querySelector(".mark").dispatchEvent(new MouseEvent("click"))')
-        js(driver, f'{detail}.scrollIntoView()')
-        time.sleep(0.3)
-        driver.save_screenshot(str(pathlib.Path(args.screenshot).with_name('web-page-inspect.png')))
     driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
 
 
