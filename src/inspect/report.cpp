@@ -197,8 +197,8 @@ void append_text_histogram(std::string& out, const tapnames::PulseHistogram& his
     // At least one mark for a value that occurs at all.
     const auto bar = static_cast<int>(
         std::max<std::uint64_t>(1, (counts[value] * kBarWidth + largest - 1) / largest));
-    append_format(out, "  %5zu %c %-*s %" PRIu64 "\n", value, zero ? 'Z' : (one ? 'O' : ' '),
-                  static_cast<int>(kBarWidth),
+    append_format(out, "  %5u %c %-*s %" PRIu64 "\n", static_cast<unsigned>(value),
+                  zero ? 'Z' : (one ? 'O' : ' '), static_cast<int>(kBarWidth),
                   std::string(static_cast<std::size_t>(bar), '#').c_str(), counts[value]);
   }
 }
