@@ -29,8 +29,8 @@ done
 
 cmake --build "$build" --target tapnames tapnames-catalogue make_collection make_bench_tape \
   >/dev/null
-catalogue=$(realpath "$build/src/catalogue/tapnames-catalogue")
-tapnames=$(realpath "$build/src/cli/tapnames")
+catalogue=$(realpath "$build/tapnames-catalogue")
+tapnames=$(realpath "$build/tapnames")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 coll=$work/collection

@@ -16,13 +16,14 @@ using State = DecoderState;
 
 constexpr std::uint8_t kPilotByte = 0x02;
 // The byte that ends the pilot is counted too, so 960 means 959 pilot bytes.
-constexpr std::int32_t kMinPilotCount = 960;
+constexpr std::int32_t kMinPilotCount = kNamePilotBytes + 1;
 constexpr std::int32_t kSyncLength = 9;
 constexpr std::int32_t kBlockTypePosition = 10;
 constexpr std::int32_t kFirstNamePosition = 16;
 constexpr std::int32_t kLastNamePosition = kHeaderBytes;
 constexpr unsigned kBitsPerByte = 8;
 constexpr std::size_t kByteValues = 256;
+constexpr std::int32_t kWindowBytes = kMaskWidth / kBitsPerByte;
 
 enum class PulseClass : std::uint8_t { Zero, One, OutOfRange };
 
@@ -67,6 +68,37 @@ constexpr std::uint8_t shifted_in(std::uint8_t shift_register, bool one) {
   return static_cast<std::uint8_t>((unsigned{shift_register} << 1U) | (one ? 1U : 0U));
 }
 
+// Who hears the per-pulse step. The fast paths' observer hears nothing, and
+// the step compiles for it to the bare machine; `observe` gives a listening
+// one, which knows the pulse being stepped and whether it is the end of the
+// image.
+// (cppcheck does not see the members read in `if constexpr`.)
+struct Unheard {
+  // cppcheck-suppress unusedStructMember
+  static constexpr bool kHears = false;
+};
+
+struct Heard {
+  // cppcheck-suppress unusedStructMember
+  static constexpr bool kHears = true;
+  // cppcheck-suppress unusedStructMember
+  DecoderObserver& observer;
+  std::size_t at = 0;
+  bool end_of_image = false;
+};
+
+// The reason an out-of-range pulse gives, breaking a block: in the pilot
+// (position 0, `pilot_bytes` counted) or at header byte `position`.
+constexpr Miss broken_by(std::int32_t pilot_bytes, std::int32_t position, std::uint8_t pulse,
+                         bool end_of_image) {
+  if (end_of_image) {
+    return {NearMiss::EndOfImage, pilot_bytes, position, 0, 0};
+  }
+  const bool long_pilot = position == 0 && pilot_bytes >= kNamePilotBytes;
+  return {position != 0 || long_pilot ? NearMiss::OutOfRange : NearMiss::ShortPilot, pilot_bytes,
+          position, pulse, 0};
+}
+
 // Locks on: the register reads 0x02, the lock's own byte is the pilot's first.
 inline void lock_on(PulseDecoder::Fields& f) {
   f.shift_register = kPilotByte;
@@ -108,19 +140,33 @@ enum class Examined { Go, Abandoned, Found };
 
 // Examines the header byte just completed (bit_count is 0): the sync bytes,
 // the block type, the name bytes, and the end of the header.
-inline Examined examine(PulseDecoder::Fields& f, TapeName& name, std::uint8_t& block_type) {
+template <typename Observer>
+inline Examined examine(PulseDecoder::Fields& f, TapeName& name, std::uint8_t& block_type,
+                        Observer& o) {
   const std::int32_t position = f.byte_count;
   const std::uint8_t value = f.shift_register;
   if (position >= 1 && position <= kSyncLength && value != kSyncLength + 1 - position) {
     f.state = State::Searching;
+    if constexpr (Observer::kHears) {
+      o.observer.missed(o.at, {NearMiss::Sync, 0, position, value,
+                               static_cast<unsigned>(kSyncLength + 1 - position)});
+    }
     return Examined::Abandoned;
   }
   if (position == kBlockTypePosition) {
     if (value != 1 && value != 2) {
       f.state = State::Searching;
+      if constexpr (Observer::kHears) {
+        o.observer.missed(o.at, {NearMiss::BlockType, 0, position, value, 0});
+      }
       return Examined::Abandoned;
     }
     block_type = value;
+  }
+  if constexpr (Observer::kHears) {
+    if (position >= kBlockTypePosition) {
+      o.observer.accepted(o.at, position, value);
+    }
   }
   if (position >= kFirstNamePosition && position <= kLastNamePosition) {
     name[static_cast<std::size_t>(position - kFirstNamePosition)] = value;
@@ -134,9 +180,11 @@ inline Examined examine(PulseDecoder::Fields& f, TapeName& name, std::uint8_t& b
 
 // One pulse through the machine: the reference, and the bulk path's way
 // through everything its kernels do not cover. `block_type` takes the block
-// type of a header once it has been accepted at its position.
+// type of a header once it has been accepted at its position. `o` hears the
+// transitions, if it listens, as they are made.
+template <typename Observer>
 inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name,
-                std::uint8_t& block_type) {
+                std::uint8_t& block_type, Observer& o) {
   const PulseClass pulse_class = kPulseClasses[pulse];
   switch (f.state) {
     case State::Searching:
@@ -144,25 +192,50 @@ inline int step(PulseDecoder::Fields& f, std::uint8_t pulse, TapeName& name,
       f.shift_register = shifted_in(f.shift_register, pulse_class == PulseClass::One);
       if (f.shift_register == kPilotByte) {
         lock_on(f);
+        if constexpr (Observer::kHears) {
+          o.observer.locked(o.at);
+        }
       }
       return 0;
 
-    case State::Pilot:
-      if (shift_in_block(f, pulse_class) && f.shift_register != kPilotByte) {
-        end_pilot(f);
+    case State::Pilot: {
+      const std::int32_t pilot_bytes = f.byte_count;  // before this pulse
+      if (shift_in_block(f, pulse_class)) {
+        if (f.shift_register != kPilotByte) {
+          end_pilot(f);
+          if constexpr (Observer::kHears) {
+            if (f.state == State::Header) {
+              o.observer.entered_header(o.at, pilot_bytes);
+            } else {
+              o.observer.missed(o.at, {NearMiss::ShortPilot, pilot_bytes, 0, f.shift_register, 0});
+            }
+          }
+        }
+      } else if constexpr (Observer::kHears) {
+        if (f.state == State::Searching) {
+          o.observer.missed(o.at, broken_by(pilot_bytes, 0, pulse, o.end_of_image));
+        }
       }
       return 0;
+    }
 
     case State::Header:
       // A completed byte is examined on the pulse after its last bit, and the
       // pulses that end the block are consumed without being shifted in.
       if (f.bit_count == 0) {
-        const Examined examined = examine(f, name, block_type);
+        const Examined examined = examine(f, name, block_type, o);
         if (examined != Examined::Go) {
           return examined == Examined::Found ? 1 : 0;
         }
       }
-      shift_in_block(f, pulse_class);
+      if constexpr (Observer::kHears) {
+        const std::int32_t position = f.byte_count + 1;  // the byte being assembled
+        if (!shift_in_block(f, pulse_class) && f.state == State::Searching) {
+          o.observer.missed(o.at, broken_by(0, position, pulse, o.end_of_image));
+        }
+      } else {
+        shift_in_block(f, pulse_class);
+      }
       return 0;
   }
   // Only reachable from a state value outside the enumeration: treat it as
@@ -298,8 +371,9 @@ std::size_t pilot_window(PulseDecoder::Fields& f, const ClassifiedPulses& pulses
 BulkResult header_window(PulseDecoder::Fields& f, PulseMask ones, PulseMask in_range,
                          TapeName& name, std::uint8_t& block_type) {
   assert(f.state == State::Header && f.bit_count == 0);
+  Unheard unheard;
   for (unsigned first = 0; first < kMaskWidth; first += kBitsPerByte) {
-    const Examined examined = examine(f, name, block_type);
+    const Examined examined = examine(f, name, block_type, unheard);
     if (examined != Examined::Go) {
       return {first + 1, examined == Examined::Found};  // the pulse examined on is consumed
     }
@@ -503,10 +577,31 @@ constexpr Path choose_path(const PulseDecoder::Fields& f, std::size_t pulses_lef
 // 7605 have no candidates: the state at 7669 is known. Window 15210 holds
 // slow pulses and the pilot's first lock, at 15237: it is neither. Window
 // 22815 lies in the pilot: the pass stops there and hands over at 7669.
+//
+// The same holds for any pilot of at least N bytes (N < 959), asked for by
+// those who look for pilots that came to nothing: the N - 1 bytes after the
+// lock's are 0x02, every pulse in range, a pilot-like run of 8 (N - 1)
+// pulses, which holds a whole window of any row whose windows start at most
+// 8 (N - 1) - 63 pulses apart. While such a row's windows are not pilot-like
+// no pilot of N bytes or more lies among them (nor a header, whose pilot is
+// longer). A window passed over ends before the lock of any pilot of two
+// bytes or more: one holding that lock at its pulse 7 or later has it as a
+// late candidate, and one holding it earlier has the next byte's. So the
+// search is handed over before such a pilot's lock, which is then seen.
+// Rows need at least one pulse between windows: N of at least 9.
 constexpr std::size_t kSyncZeros = 4;  // 9 is 0000_1001
 constexpr std::size_t kPilotRunPulses =
     (std::size_t{kMinPilotCount - 2} * kBitsPerByte) + kSyncZeros;
 constexpr std::size_t kRowSpacing = kPilotRunPulses - kMaskWidth + 1;
+constexpr std::int32_t kLeastRowPilot = 9;
+
+constexpr std::size_t row_spacing(std::int32_t min_pilot_bytes) {
+  if (min_pilot_bytes >= kNamePilotBytes) {
+    return kRowSpacing;
+  }
+  return (std::size_t(min_pilot_bytes - 1) * kBitsPerByte) - kMaskWidth + 1;
+}
+static_assert(row_spacing(kLeastRowPilot) == 1 && row_spacing(kNamePilotBytes - 1) < kRowSpacing);
 
 constexpr bool no_late_candidates(PulseMask ones) {
   constexpr PulseMask kUnsettled = 0x7F;  // pulses 0..6 need the window before
@@ -529,7 +624,42 @@ PulseDecoder::PulseDecoder(const Fields& fields) noexcept : fields_(fields) {
 }
 
 int PulseDecoder::feed_pulse(unsigned pulse, TapeName& name) noexcept {
-  return step(fields_, static_cast<std::uint8_t>(pulse & 0xFFU), name, block_type_);
+  Unheard unheard;
+  return step(fields_, static_cast<std::uint8_t>(pulse & 0xFFU), name, block_type_, unheard);
+}
+
+BulkResult PulseDecoder::observe(std::span<const std::uint8_t> pulses, std::size_t least,
+                                 TapeName& name, DecoderObserver& observer,
+                                 const Classifier& classifier, bool end_of_image) noexcept {
+  Fields f = fields_;
+  Heard heard{.observer = observer, .end_of_image = end_of_image};
+  BulkResult result{pulses.size(), false};
+  for (std::size_t at = 0; at < pulses.size(); ++at) {
+    // Eight pilot bytes from a byte boundary: the count goes up by eight,
+    // the register still reads 0x02, and nothing else happens.
+    while (f.state == State::Pilot && f.bit_count == 0 && pulses.size() - at >= kMaskWidth) {
+      const WindowClasses classes = classifier.classify_window(pulses.data() + at);
+      if (classes.in_range != ~PulseMask{0} || classes.ones != kPilotOnes) {
+        break;
+      }
+      f.byte_count = saturating_add(f.byte_count, kWindowBytes);
+      at += kMaskWidth;
+    }
+    if (at == pulses.size()) {
+      break;
+    }
+    heard.at = at;
+    if (step(f, pulses[at], name, block_type_, heard) != 0) {
+      result = {at + 1, true};
+      break;
+    }
+    if (at + 1 >= least && f.state == State::Searching) {
+      result = {at + 1, false};
+      break;
+    }
+  }
+  fields_ = f;
+  return result;
 }
 
 BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t from,
@@ -570,8 +700,9 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
     }
     // One pulse at a time until the next byte boundary or change of state.
     const State before = f.state;
+    Unheard unheard;
     do {
-      found = step(f, values[at++], name, type) != 0;
+      found = step(f, values[at++], name, type, unheard) != 0;
     } while (at < end && !found && f.state == before && f.bit_count != 0);
     if (before == State::Header && f.state == State::Searching) {
       history_from = at + kBitsPerByte;
@@ -584,18 +715,26 @@ BulkResult PulseDecoder::feed_pulses(const ClassifiedPulses& pulses, std::size_t
 
 std::size_t PulseDecoder::pass_search(std::span<const std::uint8_t> pulses,
                                       const Classifier& classifier) noexcept {
-  if (fields_.state != State::Searching || pulses.size() < kMaskWidth) {
+  return pass_search(pulses, classifier, kNamePilotBytes);
+}
+
+std::size_t PulseDecoder::pass_search(std::span<const std::uint8_t> pulses,
+                                      const Classifier& classifier,
+                                      std::int32_t min_pilot_bytes) noexcept {
+  if (fields_.state != State::Searching || pulses.size() < kMaskWidth ||
+      min_pilot_bytes < kLeastRowPilot) {
     return 0;
   }
+  const std::size_t spacing = row_spacing(min_pilot_bytes);
   std::size_t passed = 0;
   const std::size_t last = pulses.size() - kMaskWidth;  // the row ends on the last window
   // The row's windows lie far apart, where the processor does not fetch
   // ahead by itself: ask for them all first, so that their loads overlap.
-  for (std::size_t at = 0; at < last; at += kRowSpacing) {
+  for (std::size_t at = 0; at < last; at += spacing) {
     __builtin_prefetch(pulses.data() + at);
     __builtin_prefetch(pulses.data() + at + kMaskWidth - 1);
   }
-  for (std::size_t at = 0;; at = std::min(at + kRowSpacing, last)) {
+  for (std::size_t at = 0;; at = std::min(at + spacing, last)) {
     const WindowClasses classes = classifier.classify_window(pulses.data() + at);
     if (no_late_candidates(classes.ones)) {
       passed = at + kMaskWidth;

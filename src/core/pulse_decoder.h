@@ -7,6 +7,9 @@
 // same machine over classified pulses (one read of the image), skipping whole
 // windows of pulses where the outcome is known, and stops early when a name is complete. Both
 // leave the decoder in exactly the same state after the same pulses.
+// `observe` is the reference again, telling a DecoderObserver of the
+// machine's transitions as it makes them: locks, pilots that end in a header,
+// names, and each pilot or header that comes to nothing, with its reason.
 #pragma once
 
 #include <array>
@@ -29,6 +32,58 @@ using TapeName = std::array<std::uint8_t, kTapeNameSize>;
 inline constexpr std::int32_t kHeaderBytes = 31;
 
 enum class DecoderState : std::int32_t { Searching = 0, Pilot = 1, Header = 2 };
+
+// The pilot bytes a name needs: the lock's byte and 958 more 0x02 bytes
+// before the first sync byte.
+inline constexpr std::int32_t kNamePilotBytes = 959;
+
+// Why a pilot or a header came to nothing.
+//   ShortPilot  a byte other than 0x02 (`got`), or an out-of-range pulse
+//               (`got`: its value), ended a pilot of fewer than 959 bytes;
+//   Sync        header byte `position` (1 to 9) held `got`, not `want`;
+//   BlockType   header byte 10 held `got`, neither 1 nor 2;
+//   OutOfRange  an out-of-range pulse (`got`) broke header byte `position`
+//               (2 to 31) as it was assembled, or, at position 0, a pilot of
+//               959 bytes or more;
+//   EndOfImage  the image ended inside the header (at `position`, as
+//               above) or inside the pilot (position 0).
+enum class NearMiss : std::uint8_t { ShortPilot, Sync, BlockType, OutOfRange, EndOfImage };
+
+struct Miss {
+  NearMiss reason = NearMiss::ShortPilot;
+  // The pilot's 0x02 bytes, the lock's included, when it ended in the pilot;
+  // 0 in the header, whose pilot the observer heard of on entering it.
+  std::int32_t pilot_bytes = 0;
+  std::int32_t position = 0;
+  unsigned got = 0;
+  unsigned want = 0;
+  friend bool operator==(const Miss&, const Miss&) = default;
+};
+
+// Hears the transitions of PulseDecoder::observe. `at` is the index of the
+// pulse that made each, in the pulses given to that call.
+// Never deleted through this class (the web module has no operator delete).
+class DecoderObserver {
+ public:
+  DecoderObserver() = default;
+  DecoderObserver(const DecoderObserver&) = default;
+  DecoderObserver& operator=(const DecoderObserver&) = default;
+  DecoderObserver(DecoderObserver&&) = default;
+  DecoderObserver& operator=(DecoderObserver&&) = default;
+
+  // The search locked on: the register reads 0x02, the pilot's first byte.
+  virtual void locked(std::size_t at) = 0;
+  // The pilot, of `pilot_bytes` 0x02 bytes, ended in a first sync byte.
+  virtual void entered_header(std::size_t at, std::int32_t pilot_bytes) = 0;
+  // Header byte `position` (10 to 31, the block type on) was examined and
+  // accepted; at 31 the name is complete.
+  virtual void accepted(std::size_t at, std::int32_t position, std::uint8_t value) = 0;
+  // The pilot or header came to nothing.
+  virtual void missed(std::size_t at, const Miss& miss) = 0;
+
+ protected:
+  ~DecoderObserver() = default;
+};
 
 // Result of a bulk run: how many pulses were used, and whether the last of
 // them completed a name.
@@ -69,6 +124,23 @@ class PulseDecoder {
   // classifies the windows it looks at.
   std::size_t pass_search(std::span<const std::uint8_t> pulses,
                           const Classifier& classifier) noexcept;
+
+  // As above, over the first pulses where no pilot of `min_pilot_bytes` or
+  // more (nor a name) can lie; the above is this with 959. The pulses passed
+  // over hold no lock of such a pilot. Less than 9 passes nothing.
+  std::size_t pass_search(std::span<const std::uint8_t> pulses, const Classifier& classifier,
+                          std::int32_t min_pilot_bytes) noexcept;
+
+  // Feeds `pulses` one at a time as feed_pulse does, telling `observer` of
+  // each transition, until they end or a name is completed, or, once `least`
+  // of them have been fed, until the machine searches again. Whole windows
+  // of pilot bytes, where nothing happens but the count, are counted at once
+  // (`classifier` classifies them). With `end_of_image`, the pulses are the
+  // end-of-image pulse alone: what it breaks is the end of the image, not
+  // an out-of-range pulse.
+  BulkResult observe(std::span<const std::uint8_t> pulses, std::size_t least, TapeName& name,
+                     DecoderObserver& observer, const Classifier& classifier,
+                     bool end_of_image = false) noexcept;
 
   [[nodiscard]] const Fields& fields() const noexcept { return fields_; }
 

@@ -14,12 +14,22 @@
 //   finish()                        the end of the image
 //   render_line(flags, number)      name() as a result line, into text()
 //   render_name(escape)             name() as between the quotes, into text()
+//
+// And the inspector of one image (src/inspect/inspector.h), for the image's
+// detail: the events of its pilots and its histogram.
+//   inspect_reset(min_pilot)        a new image
+//   inspect_feed(at, length)        inspects input()[at, at + length), at most
+//                                   kInspectPiece pulses; 0 if more
+//   inspect_finish()                the end of the image
+//   event_count(), event_*(i)       the events since event_clear()
+//   histogram_count(value), inspect_size()
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
+#include "inspector.h"
 #include "name_render.h"
 #include "scanner.h"
 #include "version.h"
@@ -54,6 +64,52 @@ const NameResult& result(std::uint32_t index) {
 
 std::uint32_t length_of(std::size_t length) {
   return static_cast<std::uint32_t>(length);
+}
+
+// The most pulses inspected at once, and the events they can bring with the
+// least pilot the page asks for (64 bytes: 512 pulses a pilot at least);
+// events past the buffer are counted, not kept.
+constexpr std::size_t kInspectPiece = std::size_t{1} << 16;
+constexpr std::size_t kMaxEvents = 256;
+
+// Zeros, so that they take no room in the module (the sink, with its table
+// of virtual functions, would).
+std::array<inspect::Event, kMaxEvents> stored_events;  // NOLINT: the module's one buffer
+
+class EventBuffer final : public inspect::EventSink {
+ public:
+  void take(const inspect::Event& event) override {
+    if (count_ < stored_events.size()) {
+      stored_events[count_++] = event;
+    } else {
+      ++dropped_;
+    }
+  }
+  [[nodiscard]] std::uint32_t count() const { return length_of(count_); }
+  [[nodiscard]] std::uint32_t dropped() const { return dropped_; }
+  void clear() { count_ = 0; }
+  // Event `index`, or an empty one past the end.
+  [[nodiscard]] const inspect::Event& at(std::uint32_t index) const {
+    static const inspect::Event kNone;
+    if (index < count_) {
+      return stored_events[index];
+    }
+    return kNone;
+  }
+
+ private:
+  std::size_t count_ = 0;
+  std::uint32_t dropped_ = 0;
+};
+
+EventBuffer& events() {
+  static EventBuffer instance;
+  return instance;
+}
+
+inspect::Inspector& inspector(std::int32_t min_pilot = inspect::kDefaultMinPilot) {
+  static inspect::Inspector instance({.min_pilot = min_pilot});
+  return instance;
 }
 
 }  // namespace
@@ -150,5 +206,79 @@ __attribute__((export_name("result_offset"))) double result_offset(std::uint32_t
 __attribute__((export_name("result_block_type"))) std::uint32_t result_block_type(
     std::uint32_t index) {
   return scanner().results().empty() ? 0 : result(index).block_type;
+}
+
+__attribute__((export_name("inspect_reset"))) void inspect_reset(std::uint32_t min_pilot) {
+  const auto least =
+      static_cast<std::int32_t>(min_pilot < 1 ? 1 : (min_pilot > 1000000 ? 1000000 : min_pilot));
+  inspector() = inspect::Inspector({.min_pilot = least});
+  events() = EventBuffer();
+  inspector().start(events());
+}
+__attribute__((export_name("inspect_feed"))) std::uint32_t inspect_feed(std::uint32_t at,
+                                                                        std::uint32_t length) {
+  if (at > kInputSize || length > kInputSize - at || length > kInspectPiece) {
+    return 0;
+  }
+  inspector().feed(std::span<const std::uint8_t>(input).subspan(at, length));
+  return 1;
+}
+__attribute__((export_name("inspect_finish"))) void inspect_finish() {
+  inspector().finish();
+}
+__attribute__((export_name("inspect_size"))) double inspect_size() {
+  return static_cast<double>(inspector().size());
+}
+__attribute__((export_name("histogram_count"))) double histogram_count(std::uint32_t value) {
+  return value < 256 ? static_cast<double>(inspector().histogram().counts()[value]) : 0;
+}
+__attribute__((export_name("event_count"))) std::uint32_t event_count() {
+  return events().count();
+}
+__attribute__((export_name("event_dropped"))) std::uint32_t event_dropped() {
+  return events().dropped();
+}
+__attribute__((export_name("event_clear"))) void event_clear() {
+  events().clear();
+}
+// 0 for a name, else 1 + the reason (short pilot, sync, block type, out of
+// range, end of image).
+__attribute__((export_name("event_kind"))) std::uint32_t event_kind(std::uint32_t index) {
+  const inspect::Event& event = events().at(index);
+  return event.kind == inspect::EventKind::Name ? 0 : 1 + static_cast<std::uint32_t>(event.reason);
+}
+__attribute__((export_name("event_at"))) double event_at(std::uint32_t index) {
+  return static_cast<double>(events().at(index).at);
+}
+__attribute__((export_name("event_offset"))) double event_offset(std::uint32_t index) {
+  return static_cast<double>(events().at(index).offset);
+}
+__attribute__((export_name("event_pilot_start"))) double event_pilot_start(std::uint32_t index) {
+  return static_cast<double>(events().at(index).pilot_start);
+}
+__attribute__((export_name("event_pilot_bytes"))) double event_pilot_bytes(std::uint32_t index) {
+  return events().at(index).pilot_bytes;
+}
+__attribute__((export_name("event_position"))) std::uint32_t event_position(std::uint32_t index) {
+  return static_cast<std::uint32_t>(events().at(index).position);
+}
+__attribute__((export_name("event_got"))) std::uint32_t event_got(std::uint32_t index) {
+  return events().at(index).got;
+}
+__attribute__((export_name("event_want"))) std::uint32_t event_want(std::uint32_t index) {
+  return events().at(index).want;
+}
+__attribute__((export_name("event_block_type"))) std::uint32_t event_block_type(
+    std::uint32_t index) {
+  return events().at(index).block_type;
+}
+// Copies the name bytes of event `index` into name(), and its five header
+// bytes after them into text().
+__attribute__((export_name("event_name"))) void event_name(std::uint32_t index) {
+  const inspect::Event& event = events().at(index);
+  name = event.name;
+  for (std::size_t i = 0; i < event.header_bytes.size(); ++i) {
+    text[i] = static_cast<char>(event.header_bytes[i]);
+  }
 }
 }

@@ -217,6 +217,7 @@
       const opening = open.getAttribute('aria-expanded') !== 'true';
       open.setAttribute('aria-expanded', String(opening));
       image.detail.hidden = !opening;
+      if (opening) inspect(image);
     });
     cell(row, 'path').append(open);
     cell(row, 'number');
@@ -232,7 +233,7 @@
     const body = document.createElement('div');
     body.className = 'detail-body';
     // The image's detail: its output, where each name lies, and after them
-    // room for more about the image (.extra, empty for now).
+    // (.extra) its pilots and pulse lengths, drawn once inspected.
     const extra = document.createElement('div');
     extra.className = 'extra';
     body.append(extra);
@@ -323,6 +324,207 @@
     });
     table.prepend(caption, columns);
     return table;
+  }
+
+  // The details' inspector: a worker of its own, made when a detail first
+  // opens, which reads the image again as tapnames-inspect does (pilots of
+  // 64 bytes or more) while the scan goes on in the other.
+  const kMinPilot = 64;
+  const kSvg = 'http://www.w3.org/2000/svg';
+  let inspector = null;
+  let inspections = 0;
+  const inspecting = new Map();  // request number -> image
+
+  function inspect(image) {
+    if (image.inspection !== undefined) return;
+    if (inspector === null) {
+      inspector = new Worker(workerUrl);
+      inspector.onmessage = (event) => inspected(event.data);
+      moduleReady.then((module) => inspector.postMessage({type: 'module', module}));
+    }
+    image.inspection = null;
+    inspections += 1;
+    inspecting.set(inspections, image);
+    const extra = image.detail.querySelector('.extra');
+    const note = document.createElement('p');
+    note.className = 'inspecting';
+    note.textContent = 'Reading the pilots and pulse lengths…';
+    extra.replaceChildren(note);
+    inspector.postMessage({type: 'inspect', index: inspections, file: image.file, minPilot: kMinPilot});
+  }
+
+  function inspected(message) {
+    if (message.type !== 'inspected') return;
+    const image = inspecting.get(message.index);
+    inspecting.delete(message.index);
+    if (!image || !images.includes(image)) return;  // replaced since
+    const extra = image.detail.querySelector('.extra');
+    if (message.error) {
+      image.inspection = undefined;  // opening again tries again
+      const error = document.createElement('p');
+      error.className = 'error';
+      error.textContent = `Could not inspect the image: ${message.error}.`;
+      extra.replaceChildren(error);
+      return;
+    }
+    image.inspection = message.inspection;
+    drawInspection(image);
+  }
+
+  function svgElement(name, attributes, text) {
+    const element = document.createElementNS(kSvg, name);
+    for (const [key, value] of Object.entries(attributes)) element.setAttribute(key, String(value));
+    if (text !== undefined) element.textContent = text;
+    return element;
+  }
+
+  // What an event says, in words.
+  function eventText(image, event) {
+    const hex = (value) => `0x${value.toString(16).padStart(2, '0')}`;
+    if (event.kind === 'name') {
+      const text = renderer.render([{bytes: event.bytes, number: 1}], options()).texts[0];
+      const header = [...event.header].map((byte) => byte.toString(16).padStart(2, '0')).join(' ');
+      return `name "${text}" at ${event.offset}, block type ${event.blockType}, header ${header}`;
+    }
+    const where = event.position === 0 ? 'the pilot' : `header byte ${event.position}`;
+    switch (event.reason) {
+      case 'short-pilot': return `short pilot, ended by ${hex(event.got)}`;
+      case 'sync': return `sync: header byte ${event.position} was ${hex(event.got)}, not ${hex(event.want)}`;
+      case 'block-type': return `block type ${hex(event.got)}, neither 1 nor 2`;
+      case 'out-of-range': return `out-of-range pulse ${event.got} in ${where}`;
+      default: return `the image ended inside ${where}`;
+    }
+  }
+
+  // The histogram: a bar per pulse length that occurs, the zero and one
+  // ranges shaded and labelled, heights in proportion or on a log scale.
+  function histogramSvg(counts, logScale) {
+    const width = 640;
+    const height = 150;
+    const base = height - 18;
+    const present = counts.map((count, value) => value).filter((value) => counts[value] > 0);
+    const low = Math.min(19, ...present);
+    const high = Math.max(47, ...present);
+    const step = width / (high - low + 1);
+    const largest = Math.max(1, ...counts);
+    const scale = (count) => (logScale ? Math.log10(count + 1) / Math.log10(largest + 1) :
+      count / largest) * (base - 14);
+    const svg = svgElement('svg', {class: 'histogram', viewBox: `0 0 ${width} ${height}`,
+      role: 'img', 'aria-label': `Pulse lengths${logScale ? ', log scale' : ''}`});
+    for (const [first, last, label, kind] of [[19, 32, 'zeros 19–32', 'zero'], [33, 47, 'ones 33–47', 'one']]) {
+      svg.append(svgElement('rect', {class: `range ${kind}`, x: (first - low) * step, y: 0,
+        width: (last - first + 1) * step, height: base}));
+      svg.append(svgElement('text', {class: 'range-label', x: (first - low) * step + 3, y: 11}, label));
+    }
+    for (const value of present) {
+      const h = Math.max(1, scale(counts[value]));
+      const bar = svgElement('rect', {class: 'bar', x: (value - low) * step + 0.5, y: base - h,
+        width: Math.max(1, step - 1), height: h, 'data-value': value, 'data-count': counts[value]});
+      bar.append(svgElement('title', {}, `length ${value}: ${counts[value]} pulses`));
+      svg.append(bar);
+    }
+    svg.append(svgElement('line', {class: 'axis', x1: 0, y1: base, x2: width, y2: base}));
+    for (const value of [low, 19, 33, 48, high].filter((v, i, all) => v <= high && all.indexOf(v) === i)) {
+      svg.append(svgElement('text', {class: 'tick', x: (value - low) * step, y: height - 4}, String(value)));
+    }
+    return svg;
+  }
+
+  // The tape map: the image's length as a strip, a mark per name and near
+  // miss at its offset (a near miss's at), each with its details on hover
+  // and focus; clicking one selects its row of the table.
+  function tapeMapSvg(image, table, said) {
+    const {events, size} = image.inspection;
+    const width = 640;
+    const svg = svgElement('svg', {class: 'tape-map', viewBox: `0 0 ${width} 52`, role: 'group',
+      'aria-label': `Tape map: ${size} bytes, ${plural(events.length, 'event')}`});
+    svg.append(svgElement('rect', {class: 'strip', x: 0, y: 14, width, height: 12}));
+    svg.append(svgElement('text', {class: 'tick', x: 0, y: 49}, '0'));
+    svg.append(svgElement('text', {class: 'tick end', x: width, y: 49}, `${size} bytes`));
+    events.forEach((event, i) => {
+      const x = size > 0 ? (event.offset / size) * (width - 4) + 2 : 2;
+      const mark = svgElement('rect', {class: `mark ${event.kind}`, x: x - 2, y: 4, width: 4,
+        height: 32, tabindex: 0, 'data-offset': event.offset, 'data-kind': event.kind,
+        'data-reason': event.reason, 'aria-label': eventText(image, event)});
+      mark.append(svgElement('title', {}, `${event.offset}: ${eventText(image, event)}`));
+      const show = () => { said.textContent = `${event.offset}: ${eventText(image, event)}`; };
+      mark.addEventListener('mouseenter', show);
+      mark.addEventListener('focus', show);
+      const select = () => {
+        for (const row of table.tBodies[0].rows) row.removeAttribute('aria-selected');
+        const row = table.tBodies[0].rows[i];
+        row.setAttribute('aria-selected', 'true');
+        row.scrollIntoView({block: 'nearest'});
+        show();
+      };
+      mark.addEventListener('click', select);
+      mark.addEventListener('keydown', (key) => {
+        if (key.key === 'Enter' || key.key === ' ') {
+          key.preventDefault();
+          select();
+        }
+      });
+      svg.append(mark);
+    });
+    return svg;
+  }
+
+  function eventsTable(image) {
+    const table = document.createElement('table');
+    table.className = 'events';
+    const caption = document.createElement('caption');
+    caption.textContent = `Names and pilots of ${kMinPilot} bytes or more that came to nothing`;
+    const head = table.createTHead().insertRow();
+    for (const [text, className] of [['offset', 'number'], ['pilot start', 'number'],
+      ['pilot bytes', 'number'], ['what', '']]) {
+      const th = document.createElement('th');
+      th.textContent = text;
+      if (className) th.className = className;
+      head.append(th);
+    }
+    const body = table.createTBody();
+    for (const event of image.inspection.events) {
+      const row = body.insertRow();
+      row.dataset.offset = String(event.offset);
+      row.dataset.kind = event.kind;
+      cell(row, 'number').textContent = String(event.offset);
+      cell(row, 'number').textContent = String(event.pilotStart);
+      cell(row, 'number').textContent = String(event.pilotBytes);
+      nameInto(cell(row, 'what'), eventText(image, event));
+    }
+    table.prepend(caption);
+    return table;
+  }
+
+  function drawInspection(image) {
+    const extra = image.detail.querySelector('.extra');
+    const section = document.createElement('section');
+    section.className = 'inspection';
+    const heading = document.createElement('h3');
+    heading.textContent = 'Pilots and pulse lengths';
+    const {events, counts, dropped} = image.inspection;
+    const misses = events.filter((event) => event.kind !== 'name').length;
+    const told = document.createElement('p');
+    told.textContent = `${plural(events.length - misses, 'name')}, ` +
+      `${plural(misses, 'pilot')} of ${kMinPilot} bytes or more that came to nothing` +
+      (dropped ? ` (${dropped} more not shown)` : '') + '.';
+    const scale = document.createElement('label');
+    const logScale = document.createElement('input');
+    logScale.type = 'checkbox';
+    logScale.className = 'log-scale';
+    scale.append(logScale, ' log scale');
+    let histogram = histogramSvg(counts, false);
+    logScale.addEventListener('change', () => {
+      const redrawn = histogramSvg(counts, logScale.checked);
+      histogram.replaceWith(redrawn);
+      histogram = redrawn;
+    });
+    const said = document.createElement('p');
+    said.className = 'mark-said';
+    said.setAttribute('aria-live', 'polite');
+    const table = eventsTable(image);
+    section.append(heading, told, scale, histogram, tapeMapSvg(image, table, said), said, table);
+    extra.replaceChildren(section);
   }
 
   function renderAll() {

@@ -3,7 +3,9 @@
 // read into the module's input buffer, feeds them and takes the names found,
 // each as its 16 bytes) and renders kept names into the command line's text.
 // Shared by the page's worker (scanning), the page (rendering) and the node
-// tests, so all three use the same path. The module does all the decoding
+// tests, so all three use the same path. Inspects an image too: the events of
+// its pilots (names and near misses, as tapnames-inspect tells them) and the
+// count of each pulse length. The module does all the decoding
 // and writes every character of the text.
 'use strict';
 
@@ -70,6 +72,62 @@ class ScanCore {
       });
     }
     x.clear_results();
+  }
+
+  // Starts the inspection of an image: pilots of `minPilot` bytes or more.
+  beginInspection(minPilot) {
+    this.exports.inspect_reset(minPilot);
+    this.events = [];
+  }
+
+  // Inspects the pulses of `chunk` (a Uint8Array of any length).
+  inspect(chunk) {
+    const x = this.exports;
+    const piece = 1 << 16;  // the module's most at once
+    for (let at = 0; at < chunk.length; at += piece) {
+      const count = Math.min(chunk.length - at, piece);
+      new Uint8Array(x.memory.buffer, x.input(), count).set(chunk.subarray(at, at + count));
+      x.inspect_feed(0, count);
+      this.takeEvents();
+    }
+  }
+
+  // The end of the inspected image: {events, counts (256), size, dropped}.
+  // An event: {kind ('name' or 'near-miss'), reason, at, offset, pilotStart,
+  // pilotBytes, position, got, want, blockType, bytes, header}; a near miss's
+  // offset is its at.
+  finishInspection() {
+    const x = this.exports;
+    x.inspect_finish();
+    this.takeEvents();
+    const counts = [];
+    for (let value = 0; value < 256; ++value) counts.push(x.histogram_count(value));
+    return {events: this.events, counts, size: x.inspect_size(), dropped: x.event_dropped()};
+  }
+
+  takeEvents() {
+    const x = this.exports;
+    const reasons = ['short-pilot', 'sync', 'block-type', 'out-of-range', 'end-of-image'];
+    for (let i = 0; i < x.event_count(); ++i) {
+      const kind = x.event_kind(i);
+      x.event_name(i);
+      const at = x.event_at(i);
+      this.events.push({
+        kind: kind === 0 ? 'name' : 'near-miss',
+        reason: kind === 0 ? '' : reasons[kind - 1],
+        at,
+        offset: kind === 0 ? x.event_offset(i) : at,
+        pilotStart: x.event_pilot_start(i),
+        pilotBytes: x.event_pilot_bytes(i),
+        position: x.event_position(i),
+        got: x.event_got(i),
+        want: x.event_want(i),
+        blockType: x.event_block_type(i),
+        bytes: new Uint8Array(x.memory.buffer, x.name(), 16).slice(),
+        header: new Uint8Array(x.memory.buffer, x.text(), 5).slice(),
+      });
+    }
+    x.event_clear();
   }
 
   // Renders kept names as the command line with options {all, escape} (-a,

@@ -3,11 +3,14 @@
 // read as a stream of slices (never whole), and posts progress and the names
 // found (their bytes: the page renders them). Messages in: {type: 'module',
 // module} once, then {type: 'scan', run, images: [{index, file}], all,
-// chunks}. Messages out: ready, progress, image, done (each with its run).
+// chunks}, or {type: 'inspect', index, file, minPilot} (the worker made for
+// the images' details). Messages out: ready, progress, image, done (each with
+// its run), inspected.
 // The page stops a scan by ending the worker and starting another.
 'use strict';
 
 let resolveCore;
+let inspections = Promise.resolve();
 const coreReady = new Promise((resolve) => { resolveCore = resolve; });
 
 // The size of the slices read; the module takes them in pieces of its input.
@@ -106,6 +109,23 @@ async function scanImage(core, run, index, file, all, chunks) {
   return read;
 }
 
+// The events of an image's pilots and the count of its pulse lengths.
+async function inspectImage(core, index, file, minPilot) {
+  core.beginInspection(minPilot);
+  let error = null;
+  const source = slices(file, {reader: '', chunks: false});
+  try {
+    for (let step = await source.next(); !step.done; step = await source.next()) {
+      core.inspect(step.value);
+    }
+  } catch (caught) {
+    error = errorText(caught);
+    await source.return().catch(() => {});
+  }
+  const inspection = error === null ? core.finishInspection() : null;
+  postMessage({type: 'inspected', index, inspection, error});
+}
+
 self.onmessage = async (event) => {
   const message = event.data;
   if (message.type === 'module') {
@@ -117,6 +137,12 @@ self.onmessage = async (event) => {
     } catch (error) {
       postMessage({type: 'failed', message: String(error && error.message ? error.message : error)});
     }
+    return;
+  }
+  if (message.type === 'inspect') {
+    // One after another: the read buffer is the worker's one.
+    inspections = inspections.then(async () =>
+      inspectImage(await coreReady, message.index, message.file, message.minPilot));
     return;
   }
   if (message.type === 'scan') {

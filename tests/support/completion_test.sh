@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The bash completion of either program:
-#   completion_test.sh COMPLETION_FILE tapnames|tapnames-catalogue
+#   completion_test.sh COMPLETION_FILE tapnames|tapnames-catalogue|tapnames-inspect
 # tapnames: options, *.tap files and folders, nothing after the path.
 # tapnames-catalogue: options, their values, and folders, images and archives
-# in any case.
+# in any case. tapnames-inspect: the same, with its options and formats.
 set -u
 source "$1"
 program=$2
@@ -41,6 +41,11 @@ case $program in
     expect "csv" tapnames-catalogue --format c
     expect "TWO.TAP games old.tar.xz one.tap pack.zip three.Tap.GZ" tapnames-catalogue -e ""
     expect "notes.txt" tapnames-catalogue --files-from n
+    ;;
+  tapnames-inspect)
+    expect "--format" tapnames-inspect --f
+    expect "jsonl" tapnames-inspect --format j
+    expect "TWO.TAP games old.tar.xz one.tap pack.zip three.Tap.GZ" tapnames-inspect -a ""
     ;;
   *)
     echo "no cases for $program"

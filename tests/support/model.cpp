@@ -34,12 +34,43 @@ void shift(Decoder& d, unsigned pulse) {
   }
 }
 
+// Tells of a pilot that came to nothing, if anyone listens.
+void miss(Decoder& d, const char* reason, int pilot_bytes, int position, unsigned got,
+          unsigned want) {
+  if (d.events == nullptr) {
+    return;
+  }
+  Event e;
+  e.kind = reason;
+  e.pilot_start = d.pilot_start;
+  e.pilot_bytes = pilot_bytes;
+  e.at = d.pulse;
+  e.position = position;
+  e.got = got;
+  e.want = want;
+  d.events->push_back(e);
+}
+
+// An out-of-range pulse ends the block: the end of the image, a pilot too
+// short, or the pilot or the header byte being assembled broken.
+void broken(Decoder& d, unsigned pulse, int pilot_bytes, int position) {
+  if (d.end) {
+    miss(d, "end-of-image", pilot_bytes, position, 0, 0);
+  } else if (position == 0 && pilot_bytes < 959) {
+    miss(d, "short-pilot", pilot_bytes, 0, pulse, 0);
+  } else {
+    miss(d, "out-of-range", pilot_bytes, position, pulse, 0);
+  }
+}
+
 int searching(Decoder& d, unsigned pulse) {
   shift(d, pulse);  // out-of-range pulses count as zero here
   if (d.shift_register == 2) {
     d.bit_count = 0;
     d.byte_count = 1;
     d.state = 1;
+    // The pilot starts with the first pulse of the byte the register holds.
+    d.pilot_start = d.pulse >= 7 ? d.pulse - 7 : 0;
   }
   return 0;
 }
@@ -63,15 +94,20 @@ bool take_bit(Decoder& d, unsigned pulse) {
 }
 
 int pilot(Decoder& d, unsigned pulse) {
+  const std::int32_t pilot_bytes = d.byte_count;  // the 0x02 bytes so far
   if (take_bit(d, pulse)) {
     if (d.shift_register == 2) {
       // still the pilot
     } else if (d.byte_count >= 960) {
       d.byte_count = 1;
       d.state = 2;
+      d.pilot_bytes = pilot_bytes;
     } else {
       d.state = 0;
+      miss(d, "short-pilot", pilot_bytes, 0, d.shift_register, 0);
     }
+  } else if (d.state == 0) {
+    broken(d, pulse, pilot_bytes, 0);
   }
   return 0;
 }
@@ -81,11 +117,16 @@ int header(Decoder& d, unsigned pulse, unsigned char* name) {
     const std::int32_t position = d.byte_count;
     if (position >= 1 && position <= 9 && d.shift_register != unsigned(10 - position)) {
       d.state = 0;
+      miss(d, "sync", d.pilot_bytes, position, d.shift_register, unsigned(10 - position));
       return 0;
     }
     if (position == 10 && d.shift_register != 1 && d.shift_register != 2) {
       d.state = 0;
+      miss(d, "block-type", d.pilot_bytes, position, d.shift_register, 0);
       return 0;
+    }
+    if (position >= 10 && position <= 15) {
+      d.header[position] = d.shift_register;
     }
     if (position >= 16 && position <= 31) {
       name[position - 16] = static_cast<unsigned char>(d.shift_register);
@@ -95,7 +136,11 @@ int header(Decoder& d, unsigned pulse, unsigned char* name) {
       return 1;
     }
   }
+  const int position = d.byte_count + 1;  // the byte being assembled
   take_bit(d, pulse);
+  if (d.state == 0) {
+    broken(d, pulse, d.pilot_bytes, position);
+  }
   return 0;
 }
 
@@ -183,6 +228,39 @@ std::string render_name(unsigned char* name, bool escape) {
     }
   }
   return text;
+}
+
+std::vector<Event> inspect(const std::vector<std::uint8_t>& tape, int min_pilot, bool all) {
+  std::vector<Event> events;
+  Decoder decoder;
+  decoder.events = &events;
+  unsigned char name[17] = {};
+  // Every byte, then the end of the file once as pulse 255.
+  for (std::size_t i = 0; i <= tape.size(); ++i) {
+    decoder.pulse = i;
+    decoder.end = i == tape.size();
+    const unsigned pulse = i < tape.size() ? tape[i] : 255;
+    if (feed_pulse(decoder, pulse, name) == 1) {
+      Event e;
+      e.kind = "name";
+      e.pilot_start = decoder.pilot_start;
+      e.pilot_bytes = decoder.pilot_bytes;
+      e.at = i;
+      e.block_type = decoder.header[10];
+      for (int k = 11; k <= 15; ++k) {
+        e.header_bytes += static_cast<char>(decoder.header[k]);
+      }
+      e.name = std::string(reinterpret_cast<const char*>(name), 16);
+      events.push_back(e);
+    }
+  }
+  std::vector<Event> told;
+  for (const Event& e : events) {
+    if (e.kind == "name" || all || e.pilot_bytes >= min_pilot) {
+      told.push_back(e);
+    }
+  }
+  return told;
 }
 
 std::string scan_output(const std::vector<std::uint8_t>& tape, bool extract_all, bool escape) {

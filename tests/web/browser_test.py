@@ -3,7 +3,7 @@
 """The web page in Debian's headless Chromium, offline, against the command-line tool.
 
   browser_test.py --page tapnames.html --cli tapnames --demo demo.tap [--catalogue PROGRAM]
-                  [--tapes DIR] [--many DIR] [--large FILE] [--huge FILE]
+                  [--inspect PROGRAM] [--tapes DIR] [--many DIR] [--large FILE] [--huge FILE]
                   [--screenshot PNG] [--phone-screenshot PNG] [--quick]
 
 Every image's [data-image] element must hold the tool's standard output. From file://, with
@@ -11,7 +11,9 @@ the SIMD and the plain module: the demo and DIR's tapes in all four option sets,
 without -a rendered again from what -a read and -e changing only the rendering; files dropped;
 options and rows by keyboard; the folder DIR/folder; the TSV download; phone width (no
 sideways scrolling, the table on the first screen, code names whole); sorting by a column;
-the filter; images added to those shown; a file changed after it was chosen, failing in words
+the filter; images added to those shown; each image's detail opened, its tape map's marks
+with the offsets and kinds of tapnames-inspect's JSON Lines and its histogram's bars with their
+counts, a click on a mark selecting its row; a file changed after it was chosen, failing in words
 without "network"; contrast of every text in both themes; a folder without tapes clearing the
 results. The collection --many: all of it from one folder, then 20 scans of 40 of its images,
 each completing. A --huge image cancelled while it is read. Over HTTP on 127.0.0.1: the demo,
@@ -174,6 +176,37 @@ def check_drop(driver, cli, images):
                                {'type': kind, 'x': 300, 'y': 300, 'data': data})
     wait_for_scan(driver, before)
     check_identity(driver, cli, images, ('-e',), 'dropped files')
+
+
+def check_inspection(driver, inspect, images):
+    """Each image's detail, opened, draws svg.histogram and svg.tape-map: the marks carry the
+    offsets (a near miss's at) and kinds of tapnames-inspect --format jsonl, in tape order, the
+    bars the counts of its histogram; clicking a mark selects its row of the events."""
+    for name, path in images.items():
+        lines = subprocess.run([inspect, '--format', 'jsonl', str(path)], check=True,
+                               stdout=subprocess.PIPE).stdout.decode().splitlines()
+        objects = [json.loads(line) for line in lines]
+        expected = [[str(o['offset'] if o['kind'] == 'name' else o['at']), o['kind']]
+                    for o in objects if o['kind'] in ('name', 'near-miss')]
+        counts = next(o['counts'] for o in objects if o['kind'] == 'histogram')
+        row = f'document.querySelector(`tr[data-image-row="${{CSS.escape({json.dumps(name)})}}"]`)'
+        detail = f'{row}.nextElementSibling'
+        if js(driver, f'{detail}.hidden'):
+            js(driver, f'{row}.querySelector("button.open").click()')
+        WebDriverWait(driver, 30).until(lambda d: js(d, f'{detail}.querySelector("svg.tape-map") !== null'))
+        marks = js(driver, f'[...{detail}.querySelectorAll("svg.tape-map .mark")]'
+                           '.map((m) => [m.dataset.offset, m.dataset.kind])')
+        check(marks == expected, f'{name}: marks {marks}, tapnames-inspect {expected}')
+        bars = dict(js(driver, f'[...{detail}.querySelectorAll("svg.histogram .bar")]'
+                               '.map((b) => [b.dataset.value, Number(b.dataset.count)])'))
+        check(bars == {str(v): c for v, c in enumerate(counts) if c}, f'{name}: histogram bars')
+        if marks:
+            js(driver, f'{detail}.querySelector("svg.tape-map .mark:last-of-type")'
+                       '.dispatchEvent(new MouseEvent("click", {bubbles: true}))')
+            selected = js(driver, f'[...{detail}.querySelectorAll("table.events tbody tr")]'
+                                  '.map((r) => r.getAttribute("aria-selected"))')
+            check(selected == [None] * (len(marks) - 1) + ['true'], f'{name}: selected {selected}')
+        js(driver, f'{row}.querySelector("button.open").click()')  # closed again
 
 
 def check_keyboard(driver):
@@ -447,6 +480,8 @@ def scan_from_files(args):
             check_phone_width(driver)
             check_sort(driver, images)
             check_filter(driver, args.cli, images, ('-a', '-e'))
+            if args.inspect:
+                check_inspection(driver, args.inspect, images)
             if tapes:
                 check_added(driver, args.cli, images, tapes / 'folder' / 'one.tap')
                 folder = (tapes / 'folder').resolve()
@@ -466,7 +501,8 @@ def scan_from_files(args):
 
 def screenshot(driver, args, images):
     """The page after the images with -a and -e, the last row open: at 1280 by 800 and, if
-    asked, at 390 by 844 (a phone), each from the top."""
+    asked, at 390 by 844 (a phone), each from the top; then, beside the first,
+    web-page-inspect.png: that row's pilots and pulse lengths."""
     set_options(driver, ('-a', '-e'))
     wait_for_scan(driver, choose(driver, 'files', images.values()))
     js(driver, '[...document.querySelectorAll("button.open")].pop().click()')
@@ -476,6 +512,15 @@ def screenshot(driver, args, images):
             js(driver, 'window.scrollTo(0, 0)')
             time.sleep(0.3)
             driver.save_screenshot(path)
+    if args.screenshot:
+        # The last image's pilots and pulse lengths, a mark of its tape map clicked.
+        viewport(driver, 1280, 800)
+        detail = 'document.querySelector("section.inspection")'
+        WebDriverWait(driver, 30).until(lambda d: js(d, f'{detail} !== null'))
+        js(driver, f'{detail}.querySelector(".mark").dispatchEvent(new MouseEvent("click"))')
+        js(driver, f'{detail}.scrollIntoView()')
+        time.sleep(0.3)
+        driver.save_screenshot(str(pathlib.Path(args.screenshot).with_name('web-page-inspect.png')))
     driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
 
 
@@ -585,7 +630,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     for name in ('page', 'cli', 'demo'):
         parser.add_argument('--' + name, required=True)
-    for name in ('catalogue', 'tapes', 'many', 'large', 'huge', 'screenshot', 'phone-screenshot'):
+    for name in ('catalogue', 'inspect', 'tapes', 'many', 'large', 'huge', 'screenshot', 'phone-screenshot'):
         parser.add_argument('--' + name)
     parser.add_argument('--quick', action='store_true')
     args = parser.parse_args()

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The web page's tests, run from the top of the tree after both builds:
 #   tests/web/check_web.sh NATIVE_BUILD WEB_BUILD [LARGE_MIB [SCREENSHOTS]]
-# NATIVE_BUILD holds tapnames, tapnames-catalogue and make_web_tapes; WEB_BUILD
+# NATIVE_BUILD holds tapnames, tapnames-catalogue, tapnames-inspect and make_web_tapes; WEB_BUILD
 # the wasm build (tapnames.html, the zip, the modules). The large image is
 # LARGE_MIB MiB (256 by default). The page's pictures after six images,
 # web-page.png (1280 by 800) and web-page-phone.png (390 by 844), go to the
@@ -42,7 +42,8 @@ done
 node tests/web/node_test.js "$modules" "$cli" examples/demo.tap "$work"/tapes/*.tap \
   "$work/large.tap"
 /usr/bin/python3 tests/web/browser_test.py --page "$web/tapnames.html" --cli "$cli" \
-  --catalogue "$native/tapnames-catalogue" --demo examples/demo.tap \
+  --catalogue "$native/tapnames-catalogue" \
+  --inspect "$native/tapnames-inspect" --demo examples/demo.tap \
   --tapes "$work/tapes" --many "$work/collection" --large "$work/large.tap" \
   --huge "$work/huge.tap" --screenshot "$screenshots/web-page.png" \
   --phone-screenshot "$screenshots/web-page-phone.png"

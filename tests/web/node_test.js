@@ -9,7 +9,10 @@
 //   so is the output without -a rendered from the names kept by a scan with -a
 //   (the page's re-rendering when an option changes);
 // - the rendered names are those between the quotes of the output's lines;
-// - each name's offset holds the sync byte 9 and, 72 pulses on, its block type.
+// - each name's offset holds the sync byte 9 and, 72 pulses on, its block type;
+// - each module's inspection of every tape (the page's image detail), fed in
+//   slices of two sizes, gives the events and histogram of tapnames-inspect
+//   --format jsonl (found beside TAPNAMES in the build, src/inspect/).
 'use strict';
 
 const assert = require('assert');
@@ -92,6 +95,37 @@ for (const tape of tapes) {
               `${what}: block type at ${name.offset}`);
         }
       }
+    }
+  }
+}
+// The inspection of the image details against tapnames-inspect.
+const inspector = path.join(path.dirname(tool), '..', 'inspect', 'tapnames-inspect');
+for (const tape of tapes) {
+  const image = fs.readFileSync(tape);
+  const objects = childProcess.execFileSync(inspector, ['--format', 'jsonl', tape],
+      {maxBuffer: 1 << 30}).toString()
+      .split('\n').filter(Boolean).map((line) => JSON.parse(line));
+  const expected = objects.filter((o) => o.kind === 'name' || o.kind === 'near-miss').map((o) => ({
+    kind: o.kind, reason: o.reason ?? '', at: o.at, offset: o.kind === 'name' ? o.offset : o.at,
+    pilotStart: o.pilot_start, pilotBytes: o.pilot_bytes, position: o.position ?? 0,
+    got: o.got ?? 0, want: o.want ?? 0,
+  }));
+  const counts = objects.find((o) => o.kind === 'histogram').counts;
+  for (const [build, core] of Object.entries(builds)) {
+    for (const size of [1 << 20, 4096 * 3 + 17]) {
+      const what = `${path.basename(tape)} inspected by ${build} in slices of ${size}`;
+      core.beginInspection(64);
+      for (let at = 0; at < image.length; at += size) core.inspect(image.subarray(at, at + size));
+      const inspection = core.finishInspection();
+      const events = inspection.events.map((e) => ({
+        kind: e.kind, reason: e.reason, at: e.at, offset: e.offset, pilotStart: e.pilotStart,
+        pilotBytes: e.pilotBytes, position: e.kind === 'name' ? 0 : e.position,
+        got: e.kind === 'name' ? 0 : e.got, want: e.kind === 'name' ? 0 : e.want,
+      }));
+      assert.deepStrictEqual(events, expected, `${what}: events`);
+      assert.deepStrictEqual(inspection.counts, counts, `${what}: histogram`);
+      assert.strictEqual(inspection.size, image.length, `${what}: size`);
+      ++checks;
     }
   }
 }
