@@ -12,7 +12,7 @@
 // - each name's offset holds the sync byte 9 and, 72 pulses on, its block type;
 // - each module's inspection of every tape (the page's image detail), fed in
 //   slices of two sizes, gives the events and histogram of tapnames-inspect
-//   --format jsonl (found beside TAPNAMES in the build, src/inspect/).
+//   --format jsonl (found beside TAPNAMES in the build).
 'use strict';
 
 const assert = require('assert');
@@ -99,7 +99,7 @@ for (const tape of tapes) {
   }
 }
 // The inspection of the image details against tapnames-inspect.
-const inspector = path.join(path.dirname(tool), '..', 'inspect', 'tapnames-inspect');
+const inspector = path.join(path.dirname(tool), 'tapnames-inspect');
 for (const tape of tapes) {
   const image = fs.readFileSync(tape);
   const objects = childProcess.execFileSync(inspector, ['--format', 'jsonl', tape],
