@@ -11,7 +11,8 @@
 
 namespace catalogue {
 
-enum class SourceKind { Plain, Gzip, Archive };
+// StandardInput: "-" on the command line, read once as a plain image.
+enum class SourceKind { Plain, Gzip, Archive, StandardInput };
 
 struct Source {
   std::string path;  // as printed and opened: bytes on POSIX systems, UTF-8 on Windows
