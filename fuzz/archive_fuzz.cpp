@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target: arbitrary bytes as an archive (zip, 7z, tar, any filter) and
-// as a gzipped image, read by the catalogue's readers into the scan core.
+// Fuzz target: arbitrary bytes as an archive (zip, 7z, tar, any filter, with
+// archives and compressed images inside it, read in place), as a gzipped
+// image and as standard input (told by its first bytes), read by the
+// catalogue's readers into the scan core.
 // Hostile input (bombs, lying sizes, names such as "../x" or "/etc/x") may
 // cost time, bounded here by a budget of pulses per input, but never memory
 // or a crash; the sink checks that the readers keep their contract: every
@@ -33,7 +35,7 @@ class CheckingSink final : public catalogue::ImageSink {
  public:
   explicit CheckingSink(tapnames::Scanner& scanner) : scanner_(scanner) {}
 
-  void begin(std::string_view /*member*/) override {
+  void begin(std::span<const std::string> /*members*/) override {
     require(!in_image_);
     in_image_ = true;
     scanner_.reset(tapnames::ScanMode::AllNames);
@@ -51,7 +53,9 @@ class CheckingSink final : public catalogue::ImageSink {
       scanner_.finish(check);
     }
   }
-  void fail(std::string_view error) override { require(!in_image_ && !error.empty()); }
+  void fail(std::span<const std::string> /*members*/, std::string_view error) override {
+    require(!in_image_ && !error.empty());
+  }
   [[nodiscard]] bool in_image() const { return in_image_; }
 
  private:
@@ -78,12 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!sink.in_image());
   }
   if (size != 0) {  // fmemopen rejects an empty buffer
-    std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");  // NOLINT
-    require(file != nullptr);
-    CheckingSink sink(*scanner);
-    catalogue::read_gzip(file, sink, buffer);
-    require(!sink.in_image());
-    std::fclose(file);
+    for (const auto read : {catalogue::read_gzip, catalogue::read_stream}) {
+      std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");  // NOLINT
+      require(file != nullptr);
+      CheckingSink sink(*scanner);
+      read(file, sink, buffer);
+      require(!sink.in_image());
+      std::fclose(file);
+    }
   }
   return 0;
 }

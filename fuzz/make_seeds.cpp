@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Writes seed inputs for the fuzz targets, made with the tape builder:
 // make_seeds SCAN_CORPUS_DIR DIFFERENTIAL_CORPUS_DIR [ARCHIVE_CORPUS_DIR]
-// The archive seeds (a zip with a folder, a tar, a gzipped tar and a gzipped
-// image) are written where the catalogue is built.
+// The archive seeds (a zip with a folder, a tar, a gzipped tar, a gzipped
+// image, and archives and compressed images inside archives) are written
+// where the catalogue is built.
 #include <array>
 #include <cstdio>
 #include <string>
@@ -43,9 +44,24 @@ bool write_archive_seeds(const std::string& dir) {
                                               {"../up.tap", images[1]},
                                               {"/abs/two.tap", images[2]},
                                               {"notes.txt", images[3]}};
+  using tapes::Packing;
+  const std::vector<tapes::Member> packed = {
+      {"g.tap.gz", tapes::gzip_bytes(images[5])},
+      {"b.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", images[6]}})},
+      {"x.TAP.XZ", tapes::pack_bytes(Packing::Xz, {{"", images[7]}})},
+      {"z.tap.zst", tapes::pack_bytes(Packing::Zstd, {{"", images[8]}})}};
+  const std::vector<std::uint8_t> zip_in_tar_gz =
+      tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes(members)}});
   const std::vector<std::vector<std::uint8_t>> seeds = {
-      tapes::zip_bytes(members), tapes::tar_bytes(members),
-      tapes::gzip_bytes(tapes::tar_bytes(members)), tapes::gzip_bytes(images[4])};
+      tapes::zip_bytes(members),
+      tapes::tar_bytes(members),
+      tapes::gzip_bytes(tapes::tar_bytes(members)),
+      tapes::gzip_bytes(images[4]),
+      zip_in_tar_gz,
+      tapes::zip_bytes(packed),
+      tapes::zip_bytes(
+          {{"deep.7z", tapes::pack_bytes(Packing::SevenZip, {{"t.tar.gz", zip_in_tar_gz}})},
+           {"c.cpio", tapes::pack_bytes(Packing::Cpio, packed)}})};
   int index = 0;
   for (const auto& seed : seeds) {
     if (!tapes::write_tape_file((dir + "/seed-" + std::to_string(index++)).c_str(), seed)) {

@@ -3,10 +3,26 @@
 // the worker's buffer, so memory stays that of libarchive's own state
 // whatever the members' sizes claim; names are only ever printed, so "../x",
 // absolute paths and the like do no harm. A format with no members of any
-// kind (libarchive's "raw") is not enabled: any other file would pass for it.
+// kind (libarchive's "raw") is enabled only where the name or the first
+// bytes say the stream is one compressed image: any other file would pass
+// for it.
+//
+// An archive or a compressed image inside an archive is read in place: its
+// own reader pulls its bytes from the outer one's archive_read_data, through
+// a buffer of kFeedSize, one for each archive open, so that a chain of them
+// costs a few buffers and their decompressors' state.
+//
+// A damaged member whose format cannot go on past it (libarchive's FATAL) is
+// named with its reason. An archive file (or the fuzz target's memory) is
+// then opened again and the members before the next one passed over, which
+// costs only seeks where the format has an index (a zip's central
+// directory); a stream (an archive inside another one, standard input)
+// cannot be opened again, and its members after the damage are named as not
+// read.
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -16,91 +32,192 @@
 namespace catalogue {
 namespace {
 
+// How often an archive is opened again after a damaged member.
+constexpr int kMaxReopen = 100;
+
+constexpr std::size_t kFeedSize = std::size_t{64} << 10U;
+
 struct ArchiveFree {
   void operator()(archive* handle) const { archive_read_free(handle); }
 };
 using ArchivePtr = std::unique_ptr<archive, ArchiveFree>;
 
-ArchivePtr new_reader() {
+ArchivePtr new_reader(SourceKind kind) {
   ArchivePtr handle(archive_read_new());
   if (handle) {
     archive_read_support_filter_all(handle.get());
-    archive_read_support_format_all(handle.get());
+    if (kind == SourceKind::Compressed) {
+      archive_read_support_format_raw(handle.get());
+    } else {
+      archive_read_support_format_all(handle.get());
+    }
   }
   return handle;
 }
 
 std::string reason(archive* handle, std::string_view fallback) {
   const char* text = archive_error_string(handle);
-  return text != nullptr ? std::string(text) : std::string(fallback);
+  return text != nullptr && *text != '\0' ? std::string(text) : std::string(fallback);
 }
 
-// Reads one member into the sink, and says so when the archive cannot go on
-// after it; false when the archive is to be left.
-bool read_member(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffer) {
+// The data of the member being read, as the input of another reader.
+class MemberSource final : public ByteSource {
+ public:
+  explicit MemberSource(archive* handle) : handle_(handle) {}
+
+  std::size_t read(std::span<std::uint8_t> into) override {
+    if (ended_) {
+      return 0;
+    }
+    const la_ssize_t got = archive_read_data(handle_, into.data(), into.size());
+    if (got > 0) {
+      return static_cast<std::size_t>(got);
+    }
+    ended_ = true;
+    if (got < 0) {
+      set_failure(reason(handle_, "cannot read member"));
+      fatal_ = got == ARCHIVE_FATAL;
+    }
+    return 0;
+  }
+  // The outer archive cannot go on.
+  [[nodiscard]] bool fatal() const { return fatal_; }
+
+ private:
+  archive* handle_;
+  bool ended_ = false;
+  bool fatal_ = false;
+};
+
+// A reader's input pulled from a ByteSource.
+struct Feed {
+  ByteSource& input;
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kFeedSize);
+};
+
+la_ssize_t feed_read(archive* handle, void* data, const void** block) {
+  Feed& feed = *static_cast<Feed*>(data);
+  const std::size_t got = feed.input.read(feed.bytes);
+  *block = feed.bytes.data();
+  if (got == 0 && !feed.input.failure().empty()) {
+    archive_set_error(handle, EIO, "%s", feed.input.failure().c_str());
+    return ARCHIVE_FATAL;
+  }
+  return static_cast<la_ssize_t>(got);
+}
+
+// How reading an archive's members ended.
+struct Ending {
+  Flow flow = Flow::Go;
+  bool damaged = false;       // a member was damaged so that the archive cannot go on
+  std::size_t resume_at = 0;  // with `damaged`: the entry after that member
+};
+
+// Reads the data of the entry at hand as one image begun with `chain`.
+Ending read_data(archive* handle, const Chain& chain, ImageSink& sink,
+                 std::span<std::uint8_t> buffer) {
+  sink.begin(chain);
   for (;;) {
     const la_ssize_t got = archive_read_data(handle, buffer.data(), buffer.size());
     if (got == 0) {
       sink.end({});
-      return true;
+      return {};
     }
     if (got < 0) {
       sink.end(reason(handle, "cannot read member"));
-      if (got == ARCHIVE_FATAL) {
-        sink.fail("cannot read on after a damaged member");
-        return false;
-      }
-      return true;
+      return {.damaged = got == ARCHIVE_FATAL};
     }
     if (!sink.piece(buffer.first(static_cast<std::size_t>(got)))) {
       sink.end("reading stopped");
-      return false;
+      return {.flow = Flow::Stop};
     }
   }
 }
 
-// Reads the members of an opened archive.
-void read_members(archive* handle, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  for (;;) {
+// Reads the member at hand, of `kind`, named last in `chain`.
+Ending read_member(archive* handle, SourceKind kind, Chain& chain, ImageSink& sink,
+                   std::span<std::uint8_t> buffer, int depth) {
+  if (kind == SourceKind::Plain) {
+    return read_data(handle, chain, sink, buffer);
+  }
+  if (kind == SourceKind::Archive && depth >= kMaxArchiveDepth) {
+    sink.fail(chain,
+              "not read: archives nested more than " + std::to_string(kMaxArchiveDepth) + " deep");
+    return {};
+  }
+  MemberSource input(handle);
+  const Flow flow = kind == SourceKind::Gzip
+                        ? read_gzip(input, chain, sink, buffer)
+                        : read_packed(input, kind, chain, sink, buffer, depth + 1);
+  return {.flow = flow, .damaged = input.fatal()};
+}
+
+// Reads the members of an opened archive, `depth` archives deep, passing
+// over its first `skip` entries.
+Ending read_members(archive* handle, Chain& chain, ImageSink& sink, std::span<std::uint8_t> buffer,
+                    int depth, std::size_t skip) {
+  for (std::size_t index = 0;; ++index) {
     archive_entry* entry = nullptr;
     const int status = archive_read_next_header(handle, &entry);
     if (status == ARCHIVE_EOF) {
-      return;
+      return {};
     }
     if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-      sink.fail(reason(handle, "damaged archive"));
-      return;
+      sink.fail(chain, index < skip ? "cannot read on after a damaged member: " +
+                                          reason(handle, "damaged archive")
+                                    : reason(handle, "damaged archive"));
+      return {};
     }
-    if (archive_entry_filetype(entry) != AE_IFREG) {
+    if (index < skip || archive_entry_filetype(entry) != AE_IFREG) {
       continue;
     }
     const char* name = archive_entry_pathname_utf8(entry);
     if (name == nullptr) {
       name = archive_entry_pathname(entry);
     }
-    if (name == nullptr || !ends_with_any_case(name, ".tap")) {
+    SourceKind kind = SourceKind::Plain;
+    if (name == nullptr || !image_kind(name, kind)) {
       continue;  // skipped by the next header
     }
-    sink.begin(name);
-    if (!read_member(handle, sink, buffer)) {
-      return;
+    chain.emplace_back(name);
+    Ending ending = read_member(handle, kind, chain, sink, buffer, depth);
+    chain.pop_back();
+    if (ending.flow == Flow::Stop) {
+      return ending;
+    }
+    if (ending.damaged) {
+      ending.resume_at = index + 1;
+      return ending;
     }
   }
 }
 
-// Reads the members of the archive that `open` opens on a new reader.
+// Reads the members of the archive that `open` opens on a new reader; opens
+// it again after a damaged member, to read the members after it.
 template <typename Open>
-void read_opened(const Open& open, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  const ArchivePtr handle = new_reader();
-  if (!handle) {
-    sink.fail("out of memory");
-    return;
+void read_reopening(const Open& open, ImageSink& sink, std::span<std::uint8_t> buffer) {
+  Chain chain;
+  std::size_t skip = 0;
+  for (int reopened = 0;; ++reopened) {
+    const ArchivePtr handle = new_reader(SourceKind::Archive);
+    if (!handle) {
+      sink.fail(chain, "out of memory");
+      return;
+    }
+    if (open(handle.get()) != ARCHIVE_OK) {
+      sink.fail(chain, reason(handle.get(), "cannot open archive"));
+      return;
+    }
+    const Ending ending = read_members(handle.get(), chain, sink, buffer, 1, skip);
+    if (!ending.damaged) {
+      return;
+    }
+    if (reopened == kMaxReopen) {
+      sink.fail(chain, "not read on: more than " + std::to_string(kMaxReopen) + " damaged members");
+      return;
+    }
+    skip = ending.resume_at;
   }
-  if (open(handle.get()) != ARCHIVE_OK) {
-    sink.fail(reason(handle.get(), "cannot open archive"));
-    return;
-  }
-  read_members(handle.get(), sink, buffer);
 }
 
 }  // namespace
@@ -109,8 +226,68 @@ bool reads_archives() {
   return true;
 }
 
+Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& sink,
+                 std::span<std::uint8_t> buffer, int depth) {
+  const ArchivePtr handle = new_reader(kind);
+  if (!handle) {
+    sink.fail(chain, "out of memory");
+    return Flow::Go;
+  }
+  Feed feed{input};
+  const bool opened =
+      archive_read_open(handle.get(), &feed, nullptr, feed_read, nullptr) == ARCHIVE_OK;
+  if (kind != SourceKind::Compressed) {
+    if (!opened) {
+      sink.fail(chain, reason(handle.get(), "cannot open archive"));
+      return Flow::Go;
+    }
+    const Ending ending = read_members(handle.get(), chain, sink, buffer, depth, 0);
+    if (ending.damaged && input.failure().empty()) {
+      sink.fail(chain, "cannot read on after a damaged member");
+    }
+    return ending.flow;
+  }
+  // One compressed image: the raw format's single entry.
+  archive_entry* entry = nullptr;
+  if (!opened || archive_read_next_header(handle.get(), &entry) != ARCHIVE_OK) {
+    sink.begin(chain);
+    sink.end(reason(handle.get(), "cannot read compressed data"));
+    return Flow::Go;
+  }
+  if (archive_filter_code(handle.get(), 0) == ARCHIVE_FILTER_NONE) {
+    sink.begin(chain);
+    sink.end("not compressed data (gzip, bzip2, xz or zstd)");
+    return Flow::Go;
+  }
+  return read_data(handle.get(), chain, sink, buffer).flow;
+}
+
+SourceKind kind_by_content(std::span<const std::uint8_t> prefix) {
+  const ArchivePtr handle = new_reader(SourceKind::Archive);
+  if (!handle) {
+    return SourceKind::Plain;
+  }
+  // Opening chooses the filters and then the format, which fails where the
+  // filters' output is no archive.
+  if (archive_read_open_memory(handle.get(), prefix.data(), prefix.size()) == ARCHIVE_OK) {
+    archive_entry* entry = nullptr;
+    static_cast<void>(archive_read_next_header(handle.get(), &entry));
+    if (archive_format(handle.get()) != ARCHIVE_FORMAT_EMPTY) {
+      return SourceKind::Archive;
+    }
+  }
+  switch (archive_filter_code(handle.get(), 0)) {
+    case ARCHIVE_FILTER_NONE:
+      return SourceKind::Plain;
+    case ARCHIVE_FILTER_GZIP:
+      return SourceKind::Gzip;
+    default:
+      return SourceKind::Compressed;
+  }
+}
+
 void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  read_opened(
+  read_reopening(
       [&source](archive* handle) {
         return archive_read_open_filename(handle, source.path.c_str(), kPieceSize);
       },
@@ -119,7 +296,7 @@ void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t>
 
 void read_archive_memory(std::span<const std::uint8_t> bytes, ImageSink& sink,
                          std::span<std::uint8_t> buffer) {
-  read_opened(
+  read_reopening(
       [bytes](archive* handle) {
         return archive_read_open_memory(handle, bytes.data(), bytes.size());
       },

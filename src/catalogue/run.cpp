@@ -40,16 +40,6 @@ struct Slot {
   bool cut = false;  // reading stopped at an interruption: not written
 };
 
-// SOURCE!MEMBER!MEMBER...
-std::string chain_path(std::string_view source, std::span<const std::string> chain) {
-  std::string path(source);
-  for (const std::string& member : chain) {
-    path += '!';
-    path += member;
-  }
-  return path;
-}
-
 // Turns the images of one source into records.
 class RecordSink final : public ImageSink {
  public:
@@ -73,12 +63,9 @@ class RecordSink final : public ImageSink {
     members_.clear();
   }
 
-  void begin(std::string_view member) override {
-    chain_.clear();
-    if (!member.empty()) {
-      chain_.emplace_back(member);
-    }
-    path_ = chain_path(source_->path, chain_);
+  void begin(std::span<const std::string> members) override {
+    chain_.assign(members.begin(), members.end());
+    path_ = member_path(source_->path, members);
     scanner_.reset(tapnames::ScanMode::AllNames);
     records_.clear();
     first_name_.clear();
@@ -120,9 +107,9 @@ class RecordSink final : public ImageSink {
     records_ = std::string();
   }
 
-  void fail(std::string_view error) override {
-    const std::vector<std::string> chain;  // the source itself
-    const std::string path = chain_path(source_->path, chain);
+  void fail(std::span<const std::string> members, std::string_view error) override {
+    const std::vector<std::string> chain(members.begin(), members.end());
+    const std::string path = member_path(source_->path, members);
     append_message(slot_->err, path, error);
     ++slot_->summary.failures;
     if (settings_.images) {
@@ -175,12 +162,12 @@ class RecordSink final : public ImageSink {
   std::vector<std::pair<std::vector<std::string>, std::string>> members_;  // chain, records
 };
 
-// Reads one source; standard input by the plain reader, as a plain image.
+// Reads one source. "-" is standard input, told by its content, opened as
+// "/dev/stdin", which names it on every system (see open_binary); the sink
+// prints it as "-".
 void read_one(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  if (source.kind == SourceKind::StandardInput) {
-    // "/dev/stdin" is standard input on every system (see open_binary); the
-    // sink prints the source as "-".
-    read_source({.path = "/dev/stdin", .kind = SourceKind::Plain}, sink, buffer);
+  if (source.kind == SourceKind::ByContent && source.path == "-") {
+    read_source({.path = "/dev/stdin", .kind = SourceKind::ByContent}, sink, buffer);
     return;
   }
   read_source(source, sink, buffer);
@@ -278,20 +265,20 @@ class Run {
    public:
     Reader(const RunSettings& settings, const std::atomic<bool>& stop)
         : scanner_(std::make_unique<tapnames::Scanner>()),
-          buffer_(kPieceSize),
+          buffer_(std::make_unique<PieceBuffer>()),
           sink_(*scanner_, settings, stop),
           stop_(stop) {}
 
     void read(const Source& source, Slot& slot) {
       sink_.start(source, slot);
-      read_one(source, sink_, buffer_);
+      read_one(source, sink_, buffer_->bytes);
       sink_.finish_source();
       slot.cut = stop_.load();
     }
 
    private:
     std::unique_ptr<tapnames::Scanner> scanner_;
-    std::vector<std::uint8_t> buffer_;
+    std::unique_ptr<PieceBuffer> buffer_;  // on a page: see PieceBuffer
     RecordSink sink_;
     const std::atomic<bool>& stop_;
   };

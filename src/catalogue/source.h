@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A source: what the walk finds and the readers read (a plain image, a
-// gzipped image, or an archive), and how a file is opened by the path that
-// is printed for it.
+// A source: what the walk finds and the readers read (a plain image, an
+// image compressed whole, or an archive), and how a file is opened by the
+// path that is printed for it.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,13 @@
 
 namespace catalogue {
 
-// StandardInput: "-" on the command line, read once as a plain image.
-enum class SourceKind { Plain, Gzip, Archive, StandardInput };
+enum class SourceKind {
+  Plain,       // pulses as they are
+  Gzip,        // one image, gzipped (read with zlib)
+  Compressed,  // one image, compressed with bzip2, xz or zstd (read with libarchive)
+  Archive,     // an archive, whose images (and archives) inside are read
+  ByContent,   // any of these, told by its first bytes (standard input)
+};
 
 struct Source {
   std::string path;  // as printed and opened: bytes on POSIX systems, UTF-8 on Windows

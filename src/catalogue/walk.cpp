@@ -74,7 +74,7 @@ class Found {
   void file_argument(const std::string& argument, std::uint64_t size) {
     SourceKind kind = SourceKind::Plain;
     if (argument == "-") {
-      kind = SourceKind::StandardInput;
+      kind = SourceKind::ByContent;  // standard input
     } else if (!image_kind(argument, kind) && ends_with_any_case(argument, ".gz")) {
       kind = SourceKind::Gzip;
     }
@@ -570,10 +570,15 @@ bool ends_with_any_case(std::string_view text, std::string_view suffix) {
 }
 
 bool image_kind(std::string_view name, SourceKind& kind) {
+  constexpr std::array<std::string_view, 3> kCompressed = {".tap.bz2", ".tap.xz", ".tap.zst"};
   if (ends_with_any_case(name, ".tap")) {
     kind = SourceKind::Plain;
   } else if (ends_with_any_case(name, ".tap.gz")) {
     kind = SourceKind::Gzip;
+  } else if (std::any_of(kCompressed.begin(), kCompressed.end(), [name](std::string_view suffix) {
+               return ends_with_any_case(name, suffix);
+             })) {
+    kind = SourceKind::Compressed;
   } else if (is_archive_name(name)) {
     kind = SourceKind::Archive;
   } else {

@@ -4,6 +4,7 @@
 // Folders are walked recursively; what is an image is decided by its name:
 //   *.tap                              a plain image
 //   *.tap.gz                           a gzipped image
+//   *.tap.bz2 *.tap.xz *.tap.zst       an image compressed with bzip2, xz or zstd
 //   *.zip *.7z *.rar *.tar *.tgz *.tar.gz *.tbz *.tbz2 *.tar.bz2 *.txz
 //   *.tar.xz *.tzst *.tar.zst *.tar.lz *.tar.lzma *.cpio *.iso *.lha *.lzh
 //   *.cab                              an archive, whose *.tap members are read
@@ -63,7 +64,8 @@ bool read_path_list(const std::string& name, bool null_separated, std::vector<st
 // Whether `text` ends in `suffix` (lower case), its ASCII letters in any case.
 bool ends_with_any_case(std::string_view text, std::string_view suffix);
 
-// What a name met while walking is; false if it is not an image.
+// What a name met while walking (or a member's name in an archive) is; false
+// if it is not an image.
 bool image_kind(std::string_view name, SourceKind& kind);
 
 // Whether a name matches a pattern of --exclude: "*" any run of characters,

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The read loop: one loop over a fixed buffer with every read's result
-// checked, each piece read handed to the scan core, and the result lines
-// written as the core finds names.
+// The read loop: one loop over a fixed buffer, filled by the platform's read
+// loop (which takes up interrupted reads), each piece read handed to the scan core, and the result
+// lines written as the core finds names.
 #include "list_names.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <span>
 
 #include "name_render.h"
+#include "read_loop.h"
 #include "scanner.h"
 
 namespace tapnames {
@@ -40,24 +40,18 @@ ListStatus list_names(std::FILE* image, const ListOptions& options, std::FILE* o
     std::fwrite(line.data(), 1, length, out);
   };
   for (;;) {
-    errno = 0;
-    const std::size_t got = std::fread(read_buffer.data(), 1, read_buffer.size(), image);
-    const bool failed = got < read_buffer.size() && std::ferror(image) != 0;
-    scanner.scan(std::span<const std::uint8_t>(read_buffer.data(), got), write_line);
+    const ReadResult got = read_full(image, read_buffer);
+    scanner.scan(std::span<const std::uint8_t>(read_buffer.data(), got.count), write_line);
     if (scanner.done()) {
       return ended(out);  // first-name mode has its name
     }
     if (std::ferror(out) != 0) {
       return ListStatus::WriteError;  // no use reading on
     }
-    if (failed) {
-      if (errno == EINTR) {  // interrupted, nothing lost: read on
-        std::clearerr(image);
-        continue;
-      }
+    if (got.error != 0) {
       return ListStatus::ReadError;
     }
-    if (got < read_buffer.size()) {  // the end of the image
+    if (got.count < read_buffer.size()) {  // the end of the image
       scanner.finish(write_line);
       return ended(out);
     }

@@ -13,16 +13,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "archive_writer.h"
+#include "reader.h"
 #include "run_outcome.h"
 #include "tape_builder.h"
 
@@ -531,6 +534,183 @@ TEST_F(Catalogue, CountsAFailedWrite) {
             "tapnames-catalogue: 1 image, 2 names, 0 images without names, 0 skipped, 1 failure, "
             "16496 bytes read in T s\n");
   EXPECT_EQ(got.status, 1);
+}
+
+// A zip whose member `name` has its compressed bytes overwritten near their
+// start, so that it cannot be inflated.
+std::vector<std::uint8_t> damage_member(std::vector<std::uint8_t> zip, const std::string& name) {
+  constexpr std::size_t kLocalHeader = 30;  // before the name; the extra field's length at 28
+  const auto found = std::search(zip.begin(), zip.end(), name.begin(), name.end());
+  const auto header = static_cast<std::size_t>(found - zip.begin()) - kLocalHeader;
+  const std::size_t data = header + kLocalHeader + name.size() + zip[header + 28] +
+                           (std::size_t{zip[header + 29]} << 8U);
+  std::fill_n(zip.begin() + static_cast<std::ptrdiff_t>(data) + 2, 16, std::uint8_t{0xFF});
+  return zip;
+}
+
+// Archives nested `levels` deep, each "n.zip" in the one before; the
+// innermost holds x.tap, the eighth also 8.tap.
+std::vector<std::uint8_t> nested_zips(int levels) {
+  std::vector<tapes::Member> members = {{"x.tap", one_name("TOO DEEP")}};
+  for (int level = levels; level > 1; --level) {
+    if (level == 8) {
+      members.push_back({"8.tap", one_name("EIGHT DEEP")});
+    }
+    members = {{"n.zip", tapes::zip_bytes(members)}};
+  }
+  return tapes::zip_bytes(members);
+}
+
+TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
+  using tapes::Packing;
+  const auto zip_of = [](const char* name, const char* image) {
+    return tapes::zip_bytes({{name, one_name(image)}});
+  };
+  const auto one = [](const std::string& path, const std::string& name) {
+    return "nest/" + path + ",1,8000,1," + name + "\r\n";
+  };
+  const auto failed = [](const std::string& path, const std::string& reason) {
+    return "tapnames-catalogue: nest/" + path + ": " + reason + "\n";
+  };
+  std::vector<std::uint8_t> cut = tapes::gzip_bytes(one_name("CUT SHORT"));
+  cut.resize(cut.size() / 2);
+  std::vector<std::uint8_t> padded = tapes::gzip_bytes(one_name("PADDED"));
+  padded.resize(padded.size() + 4096);  // zero bytes, as gzip accepts them
+  const std::vector<std::uint8_t> three = damage_member(
+      tapes::zip_bytes(
+          {{"a.tap", one_name("A")}, {"b.tap", one_name("B")}, {"c.tap", one_name("C")}}),
+      "b.tap");
+  struct File {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::string out;  // its records
+    std::string err;  // its messages
+  };
+  // In the order of their names.
+  const File files[] = {
+      {"i.TAP.XZ", tapes::pack_bytes(Packing::Xz, {{"", one_name("XZ")}}), one("i.TAP.XZ", "XZ")},
+      {"i.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", one_name("BZIP2")}}),
+       one("i.tap.bz2", "BZIP2")},
+      {"i.tap.zst", tapes::pack_bytes(Packing::Zstd, {{"", one_name("ZSTD")}}),
+       one("i.tap.zst", "ZSTD")},
+      // Eight archives deep are read, the ninth is named.
+      {"nine.zip", nested_zips(9),
+       one("nine.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!8.tap", "EIGHT DEEP"),
+       failed("nine.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip!n.zip",
+              "not read: archives nested more than 8 deep")},
+      {"outer.zip",
+       tapes::zip_bytes(
+           {{"g.tap.gz", tapes::gzip_bytes(one_name("GZ IN ZIP"))},
+            {"inner.zip", tapes::zip_bytes({{"x.tap", one_name("INNER")},
+                                            {"deep.tar.gz",
+                                             tapes::pack_bytes(Packing::TarGz,
+                                                               {{"d/y.TAP", one_name("DEEP")}})}})},
+            {"b.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", one_name("BZ IN ZIP")}})},
+            {"cut.tap.gz", cut},
+            {"plain.tap.xz", one_name("NOT XZ")},
+            {"three.zip", three}}),
+       one("outer.zip!b.tap.bz2", "BZ IN ZIP") + one("outer.zip!cut.tap.gz", "CUT SHORT") +
+           one("outer.zip!g.tap.gz", "GZ IN ZIP") +
+           one("outer.zip!inner.zip!deep.tar.gz!d/y.TAP", "DEEP") +
+           one("outer.zip!inner.zip!x.tap", "INNER") + one("outer.zip!three.zip!a.tap", "A"),
+       failed("outer.zip!cut.tap.gz", "truncated gzip data (unexpected end of file)") +
+           failed("outer.zip!plain.tap.xz", "not compressed data (gzip, bzip2, xz or zstd)") +
+           failed("outer.zip!three.zip!b.tap", "ZIP decompression failed (-3)") +
+           failed("outer.zip!three.zip", "cannot read on after a damaged member")},
+      {"p.7z", tapes::pack_bytes(Packing::SevenZip, {{"z.zip", zip_of("z.tap", "IN 7Z")}}),
+       one("p.7z!z.zip!z.tap", "IN 7Z")},
+      {"p.cpio", tapes::pack_bytes(Packing::Cpio, {{"z.zip", zip_of("z.tap", "IN CPIO")}}),
+       one("p.cpio!z.zip!z.tap", "IN CPIO")},
+      {"p.iso", tapes::pack_bytes(Packing::Iso, {{"z.zip", zip_of("z.tap", "IN ISO")}}),
+       one("p.iso!z.zip!z.tap", "IN ISO")},
+      {"p.tar.gz", tapes::pack_bytes(Packing::TarGz, {{"z.zip", zip_of("z.tap", "IN TAR GZ")}}),
+       one("p.tar.gz!z.zip!z.tap", "IN TAR GZ")},
+      {"p.tar.xz", tapes::pack_bytes(Packing::TarXz, {{"z.zip", zip_of("z.tap", "IN TAR XZ")}}),
+       one("p.tar.xz!z.zip!z.tap", "IN TAR XZ")},
+      {"padded.tap.gz", padded, one("padded.tap.gz", "PADDED")},
+      // A damaged member is named, and the members after it still read.
+      {"three.zip", three, one("three.zip!a.tap", "A") + one("three.zip!c.tap", "C"),
+       failed("three.zip!b.tap", "ZIP decompression failed (-3)")},
+  };
+  const fs::path nest = root_ / "nest";
+  fs::create_directory(nest);
+  std::string out = "path,number,offset,block_type,name\r\n";
+  std::string err;
+  for (const File& file : files) {
+    ASSERT_FALSE(file.bytes.empty()) << file.name;
+    write_file(nest / file.name, file.bytes);
+    out += file.out;
+    err += file.err;
+  }
+  const Outcome got = run(root_, {"-j2", "--format=csv", "-q", "nest"});
+  EXPECT_EQ(got.out, out);
+  EXPECT_EQ(got.err, err);
+  EXPECT_EQ(got.status, 1);
+}
+
+// Standard input is told by its first bytes: each image the reader begins,
+// with its chain, and the bytes it gives, which must be the image's own.
+class StreamSink final : public catalogue::ImageSink {
+ public:
+  void begin(std::span<const std::string> members) override {
+    text += catalogue::member_path("-", members);
+    bytes.clear();
+  }
+  bool piece(std::span<const std::uint8_t> pulses) override {
+    bytes.insert(bytes.end(), pulses.begin(), pulses.end());
+    return true;
+  }
+  void end(std::string_view error) override {
+    text += bytes == one_name("STREAM") ? " whole" : " " + std::to_string(bytes.size()) + " bytes";
+    text += error.empty() ? std::string("\n") : ": " + std::string(error) + "\n";
+  }
+  void fail(std::span<const std::string> members, std::string_view error) override {
+    text += catalogue::member_path("-", members) + " failed: " + std::string(error) + "\n";
+  }
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+};
+
+TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
+  using tapes::Packing;
+  const std::vector<std::uint8_t> image = one_name("STREAM");
+  std::vector<std::uint8_t> big_prefix = TapeBuilder().slow_pulses(70000, 5).take();
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::string read;
+  };
+  const Case cases[] = {
+      {"a plain image", image, "- whole\n"},
+      {"nothing", {}, "- 0 bytes\n"},
+      {"a plain image longer than the first bytes read", big_prefix, "- 70000 bytes\n"},
+      {"gzip", tapes::gzip_bytes(image), "- whole\n"},
+      {"bzip2", tapes::pack_bytes(Packing::Bzip2, {{"", image}}), "- whole\n"},
+      {"xz", tapes::pack_bytes(Packing::Xz, {{"", image}}), "- whole\n"},
+      {"zstd", tapes::pack_bytes(Packing::Zstd, {{"", image}}), "- whole\n"},
+      {"a zip", tapes::zip_bytes({{"a.tap", image}, {"b.txt", image}}), "-!a.tap whole\n"},
+      {"a tar.gz with a zip",
+       tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes({{"a.tap", image}})}}),
+       "-!in.zip!a.tap whole\n"},
+      {"a cut zip", tapes::zip_bytes({{"a.tap", image}}),
+       "-!a.tap 0 bytes: Truncated ZIP end-of-file record\n"
+       "- failed: cannot read on after a damaged member\n"},
+  };
+  for (const Case& c : cases) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::vector<std::uint8_t> bytes = c.bytes;
+    if (std::string_view(c.what) == "a cut zip") {
+      bytes.resize(bytes.size() - 100);
+    }
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::rewind(file);
+    StreamSink sink;
+    const auto buffer = std::make_unique<catalogue::PieceBuffer>();
+    catalogue::read_stream(file, sink, buffer->bytes);
+    std::fclose(file);
+    EXPECT_EQ(sink.text, c.read) << c.what;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,22 @@
 // SPDX-License-Identifier: MIT
 // The UTF-16 and UTF-8 conversions that carry Windows command lines and
 // paths: names in any script, surrogate pairs, unpaired surrogates (which
-// must come back unchanged), ill-formed UTF-8 and buffers too small.
+// must come back unchanged), ill-formed UTF-8 and buffers too small; and
+// the read loop, fed by a stream whose reads are scripted: interrupted by a
+// signal before or after part of a buffer, failing, ending.
 #include "platform.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "read_loop.h"
 
 namespace {
 
@@ -92,6 +100,93 @@ TEST(Utf, BuffersTooSmallForTheResultAndItsZeroAreRefused) {
   EXPECT_EQ(utf16("\xF0\x9F\x98\x80", 2), Units{L'?'});
   EXPECT_EQ(utf16("ab", 2), Units{L'?'});
   EXPECT_EQ(utf16("", 0), Units{L'?'});
+}
+
+#if defined(__GLIBC__)
+// A stream whose reads happen as scripted: a step is a count of bytes given
+// (at most what is asked), or an errno value the read fails with; after the
+// last step the stream ends.
+struct Step {
+  std::size_t bytes;
+  int error;
+};
+using Script = std::vector<Step>;
+
+struct Scripted {
+  Script steps;
+  std::size_t next = 0;
+  std::uint8_t value = 0;  // each byte given is the next of a running count
+};
+
+ssize_t scripted_read(void* cookie, char* buffer, std::size_t size) {
+  auto& script = *static_cast<Scripted*>(cookie);
+  if (script.next == script.steps.size()) {
+    return 0;
+  }
+  Step& step = script.steps[script.next];
+  if (step.error != 0) {
+    ++script.next;
+    errno = step.error;
+    return -1;
+  }
+  const std::size_t given = std::min(size, step.bytes);
+  for (std::size_t i = 0; i < given; ++i) {
+    buffer[i] = static_cast<char>(script.value++);
+  }
+  step.bytes -= given;
+  if (step.bytes == 0) {
+    ++script.next;
+  }
+  return static_cast<ssize_t>(given);
+}
+
+TEST(ReadLoop, InterruptedReadsAreTakenUpAndOnlyRealFailuresReported) {
+  constexpr std::size_t kBuffer = 1000;
+  struct Case {
+    const char* what;
+    Script steps;
+    std::vector<tapnames::ReadResult> reads;  // each call in turn, the last one repeated once more
+  };
+  const Case cases[] = {
+      {"end of file at once", {}, {{0, 0}}},
+      {"a short image", {{300, 0}}, {{300, 0}}},
+      {"interrupted before any byte", {{0, EINTR}, {300, 0}}, {{300, 0}}},
+      {"interrupted after a partial read", {{300, 0}, {0, EINTR}, {200, 0}}, {{500, 0}}},
+      {"interrupted twice, the buffer filled",
+       {{600, 0}, {0, EINTR}, {0, EINTR}, {700, 0}},
+       {{kBuffer, 0}, {300, 0}}},
+      {"a failure after a partial read", {{300, 0}, {0, EIO}}, {{300, EIO}}},
+      {"a failure before any byte", {{0, EIO}}, {{0, EIO}}},
+  };
+  for (const Case& c : cases) {
+    Scripted script{c.steps};
+    std::FILE* file = fopencookie(&script, "rb", {scripted_read, nullptr, nullptr, nullptr});
+    ASSERT_NE(file, nullptr);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    std::vector<std::uint8_t> buffer(kBuffer);
+    std::size_t total = 0;
+    std::vector<tapnames::ReadResult> reads = c.reads;
+    if (reads.back().error == 0) {
+      reads.push_back({0, 0});  // after the end, the end again: never a failure
+    }
+    for (const tapnames::ReadResult& want : reads) {
+      const tapnames::ReadResult got = tapnames::read_full(file, buffer);
+      EXPECT_EQ(got.count, want.count) << c.what;
+      EXPECT_EQ(got.error, want.error) << c.what;
+      for (std::size_t i = 0; i < got.count; ++i) {
+        ASSERT_EQ(buffer[i], static_cast<std::uint8_t>(total + i)) << c.what << " at " << i;
+      }
+      total += got.count;
+    }
+    std::fclose(file);
+  }
+}
+#endif
+
+TEST(ReadLoop, ErrorTextIsTheSystemsAndNeverEmpty) {
+  std::array<char, tapnames::kErrorTextSize> storage{};
+  EXPECT_EQ(tapnames::error_text(ENOENT, storage), std::string_view(std::strerror(ENOENT)));
+  EXPECT_FALSE(tapnames::error_text(-12345, storage).empty());
 }
 
 }  // namespace

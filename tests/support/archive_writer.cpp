@@ -38,14 +38,54 @@ la_ssize_t append(archive* /*handle*/, void* data, const void* bytes, std::size_
   return static_cast<la_ssize_t>(size);
 }
 
-std::vector<std::uint8_t> pack(const std::vector<Member>& members, bool zip) {
+// Sets the format and filter of `packing`.
+void set_packing(archive* handle, Packing packing) {
+  switch (packing) {
+    case Packing::Zip:
+      archive_write_set_format_zip(handle);
+      break;
+    case Packing::Tar:
+      archive_write_set_format_pax_restricted(handle);
+      break;
+    case Packing::TarGz:
+      archive_write_set_format_pax_restricted(handle);
+      archive_write_add_filter_gzip(handle);
+      break;
+    case Packing::TarXz:
+      archive_write_set_format_pax_restricted(handle);
+      archive_write_add_filter_xz(handle);
+      break;
+    case Packing::SevenZip:
+      archive_write_set_format_7zip(handle);
+      break;
+    case Packing::Cpio:
+      archive_write_set_format_cpio_newc(handle);
+      break;
+    case Packing::Iso:
+      archive_write_set_format_iso9660(handle);
+      archive_write_set_format_option(handle, "iso9660", "rockridge", "1");
+      break;
+    case Packing::Bzip2:
+      archive_write_set_format_raw(handle);
+      archive_write_add_filter_bzip2(handle);
+      break;
+    case Packing::Xz:
+      archive_write_set_format_raw(handle);
+      archive_write_add_filter_xz(handle);
+      break;
+    case Packing::Zstd:
+      archive_write_set_format_raw(handle);
+      archive_write_add_filter_zstd(handle);
+      break;
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> pack_bytes(Packing packing, const std::vector<Member>& members) {
   std::vector<std::uint8_t> out;
   archive* handle = archive_write_new();
-  if (zip) {
-    archive_write_set_format_zip(handle);
-  } else {
-    archive_write_set_format_pax_restricted(handle);
-  }
+  set_packing(handle, packing);
   archive_write_set_bytes_in_last_block(handle, 1);
   archive_write_open(handle, &out, nullptr, append, nullptr);
   for (const Member& member : members) {
@@ -63,15 +103,16 @@ std::vector<std::uint8_t> pack(const std::vector<Member>& members, bool zip) {
   return out;
 }
 
-}  // namespace
-
 std::vector<std::uint8_t> zip_bytes(const std::vector<Member>& members) {
-  return pack(members, true);
+  return pack_bytes(Packing::Zip, members);
 }
 std::vector<std::uint8_t> tar_bytes(const std::vector<Member>& members) {
-  return pack(members, false);
+  return pack_bytes(Packing::Tar, members);
 }
 #else
+std::vector<std::uint8_t> pack_bytes(Packing /*packing*/, const std::vector<Member>& /*members*/) {
+  return {};
+}
 std::vector<std::uint8_t> zip_bytes(const std::vector<Member>& /*members*/) {
   return {};
 }
