@@ -466,11 +466,15 @@ TEST_F(Catalogue, WalksFarPastPathMax) {
   }
   ASSERT_GE(folder, 0);
   const auto tape = one_name("DEEP");
-  const int file = openat(folder, "x.tap", O_WRONLY | O_CREAT, 0644);
-  ASSERT_EQ(write(file, tape.data(), tape.size()), static_cast<ssize_t>(tape.size()));
-  close(file);
+  const auto put = [folder](const char* name, const std::vector<std::uint8_t>& bytes) {
+    const int file = openat(folder, name, O_WRONLY | O_CREAT, 0644);
+    EXPECT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+  };
+  put("x.tap", tape);
+  put("y.zip", tapes::zip_bytes({{"in.tap", one_name("ZIPPED DEEP")}}));
+  put("z.tap.gz", tapes::gzip_bytes(one_name("GZIPPED DEEP")));
   close(folder);
-  path += "/x.tap";
   ASSERT_GT(path.size(), std::size_t{PATH_MAX});
 
   rlimit old{};
@@ -479,15 +483,20 @@ TEST_F(Catalogue, WalksFarPastPathMax) {
   low.rlim_cur = 64;
   setrlimit(RLIMIT_NOFILE, &low);
   const Outcome walked = run(root_, {"-j2", "deep"});
-  const Outcome named = run(root_, {"-q", "--images", path});
+  const Outcome named = run(root_, {"-q", "--images", path + "/x.tap", path + "/y.zip"});
   const Outcome shallow = run(root_, {"-q", "--max-depth", std::to_string(kDepth), "deep"});
   setrlimit(RLIMIT_NOFILE, &old);
-  EXPECT_EQ(walked.out, "path\tnumber\toffset\tblock_type\tname\n" + path + "\t1\t8000\t1\tDEEP\n");
+  EXPECT_EQ(walked.out, "path\tnumber\toffset\tblock_type\tname\n" + path +
+                            "/x.tap\t1\t8000\t1\tDEEP\n" + path +
+                            "/y.zip!in.tap\t1\t8000\t1\tZIPPED DEEP\n" + path +
+                            "/z.tap.gz\t1\t8000\t1\tGZIPPED DEEP\n");
   EXPECT_EQ(walked.err,
-            "tapnames-catalogue: 1 image, 1 name, 0 images without names, 0 skipped, "
-            "0 failures, 17128 bytes read in T s\n");
+            "tapnames-catalogue: 3 images, 3 names, 0 images without names, 0 skipped, "
+            "0 failures, 51384 bytes read in T s\n");
   EXPECT_EQ(walked.status, 0);
-  EXPECT_EQ(named.out, "path\tbytes\tnames\tfirst_name\terror\n" + path + "\t17128\t1\tDEEP\t\n");
+  EXPECT_EQ(named.out, "path\tbytes\tnames\tfirst_name\terror\n" + path +
+                           "/x.tap\t17128\t1\tDEEP\t\n" + path +
+                           "/y.zip!in.tap\t17128\t1\tZIPPED DEEP\t\n");
   EXPECT_EQ(named.status, 0);
   EXPECT_EQ(shallow.out, "path\tnumber\toffset\tblock_type\tname\n");
 }
