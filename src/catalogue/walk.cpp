@@ -20,6 +20,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -408,36 +409,57 @@ class Walker : public Found {
   }
 
  private:
+  // The names in the folder `file` (in the long form), sorted by their
+  // UTF-16 units; `error` set if it could not be read to its end. Listed
+  // with the wide API itself: the runtime's directory functions, under
+  // std::filesystem's iterator, stop at 260 units.
+  static std::vector<std::wstring> list(const fs::path& file, DWORD& error) {
+    std::vector<std::wstring> names;
+    const std::wstring pattern = file.native() + L"\\*";
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                   nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      error = error == ERROR_FILE_NOT_FOUND ? 0 : error;  // an empty drive
+      return names;
+    }
+    do {
+      const std::wstring_view name = found.cFileName;
+      if (name != L"." && name != L"..") {
+        names.emplace_back(name);
+      }
+    } while (FindNextFileW(find, &found) != 0);
+    error = GetLastError();
+    error = error == ERROR_NO_MORE_FILES ? 0 : error;
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
   // `shown` is the folder as printed, empty for the current folder.
   void folder(const fs::path& file, const std::string& shown, unsigned depth) {
-    std::error_code error;
-    std::vector<fs::directory_entry> entries;
-    fs::directory_iterator it(file, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-      entries.push_back(*it);
+    DWORD error = 0;
+    const std::vector<std::wstring> names = list(file, error);
+    if (error != 0) {
+      message_(shown.empty() ? "." : shown,
+               "cannot read folder: " + std::system_category().message(static_cast<int>(error)),
+               true);
     }
-    if (error) {
-      message_(shown.empty() ? "." : shown, "cannot read folder: " + error.message(), true);
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::directory_entry& a, const fs::directory_entry& b) {
-                return a.path().filename().native() < b.path().filename().native();
-              });
-    for (const fs::directory_entry& found : entries) {
+    for (const std::wstring& wide : names) {
       if (stopped()) {
         return;
       }
-      const std::string name = printable(found.path().filename());
+      const std::string name = printable(fs::path(wide));
       if (!excluded(name)) {
-        entry(found, join(shown, name), name, depth + 1);
+        entry(file / wide, join(shown, name), name, depth + 1);
       }
     }
   }
 
-  void entry(const fs::directory_entry& entry, const std::string& path, std::string_view name,
-             unsigned depth) {
+  void entry(const fs::path& file, const std::string& path, std::string_view name, unsigned depth) {
     std::error_code error;
-    fs::file_status status = entry.symlink_status(error);
+    fs::file_status status = fs::symlink_status(file, error);
     SourceKind kind = SourceKind::Plain;
     const bool image = image_kind(name, kind);
     bool link = false;
@@ -446,7 +468,7 @@ class Walker : public Found {
         return;  // not followed: neither read nor walked
       }
       link = true;
-      status = entry.status(error);
+      status = fs::status(file, error);
       if (error) {
         if (image) {
           message_(path, "cannot follow link: " + error.message(), true);
@@ -463,7 +485,7 @@ class Walker : public Found {
         return;
       }
       const fs::path canonical =
-          link ? fs::canonical(entry.path(), error) : chain_.back() / entry.path().filename();
+          link ? fs::canonical(file, error) : chain_.back() / file.filename();
       if (settings_.one_file_system && !error && canonical.root_name() != root_) {
         return;
       }
@@ -472,7 +494,7 @@ class Walker : public Found {
         return;
       }
       chain_.push_back(canonical);
-      folder(entry.path(), path, depth);
+      folder(file, path, depth);
       chain_.pop_back();
       return;
     }
@@ -481,7 +503,7 @@ class Walker : public Found {
       return;
     }
     if (image) {
-      const std::uint64_t size = link ? fs::file_size(entry.path(), error) : entry.file_size(error);
+      const std::uint64_t size = fs::file_size(file, error);
       add(path, kind, error ? 0 : size);
     }
   }
