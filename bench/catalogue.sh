@@ -6,6 +6,7 @@
 #   - plain images against `find ... -exec cat {} + >/dev/null` over the same files;
 #   - gzipped images against `gzip -dc` of them to /dev/null;
 #   - zipped images against `unzip -p` of the archives to /dev/null;
+#   - one 256 MiB image (bench/make_bench_tape.cpp) against `tapnames -a` of it;
 #   - the whole collection with one job and with the default (one per CPU):
 #     wall time, user+system time (above the wall time when both cores work)
 #     and peak resident memory.
@@ -26,8 +27,10 @@ for tool in hyperfine awk /usr/bin/time gzip unzip; do
   }
 done
 
-cmake --build "$build" --target tapnames-catalogue make_collection >/dev/null
-catalogue=$(realpath "$build/tapnames-catalogue")
+cmake --build "$build" --target tapnames tapnames-catalogue make_collection make_bench_tape \
+  >/dev/null
+catalogue=$(realpath "$build/src/catalogue/tapnames-catalogue")
+tapnames=$(realpath "$build/src/cli/tapnames")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 coll=$work/collection
@@ -54,6 +57,19 @@ echo "$runs runs each, warm cache; mean (fastest-slowest):"
 compare plain '*.tap' cat '-exec cat {} +'
 compare gzip '*.tap.gz' 'gzip -dc' '-exec gzip -dc {} +'
 compare zip '*.zip' 'unzip -p' '-exec unzip -qp {} \;'
+
+"$build/bench/make_bench_tape" "$work/big.tap" 256
+hyperfine --style none --warmup 2 --runs "$runs" --export-csv "$work/big.csv" \
+  -n 'tapnames -a' "'$tapnames' -a '$work/big.tap' >/dev/null" \
+  -n catalogue "'$catalogue' -q '$work/big.tap' >/dev/null" >/dev/null 2>&1
+awk -F, 'NR > 1 { mean[$1] = $2; low[$1] = $7; high[$1] = $8 }
+  END {
+    printf "  one 256 MiB image: tapnames -a %6.3f s (%.3f-%.3f)   catalogue %6.3f s (%.3f-%.3f)   ratio %.2f (%.2f-%.2f)\n",
+           mean["tapnames -a"], low["tapnames -a"], high["tapnames -a"], mean["catalogue"],
+           low["catalogue"], high["catalogue"], mean["catalogue"] / mean["tapnames -a"],
+           low["catalogue"] / low["tapnames -a"], high["catalogue"] / high["tapnames -a"]
+  }' "$work/big.csv"
+rm -f "$work/big.tap"
 
 for jobs in 1 default; do
   option=()

@@ -683,7 +683,9 @@ class StreamSink final : public catalogue::ImageSink {
 TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
   using tapes::Packing;
   const std::vector<std::uint8_t> image = one_name("STREAM");
-  std::vector<std::uint8_t> big_prefix = TapeBuilder().slow_pulses(70000, 5).take();
+  const std::vector<std::uint8_t> big_prefix = TapeBuilder().slow_pulses(70000, 5).take();
+  std::vector<std::uint8_t> cut_zip = tapes::zip_bytes({{"a.tap", image}});
+  cut_zip.resize(cut_zip.size() - 100);
   struct Case {
     const char* what;
     std::vector<std::uint8_t> bytes;
@@ -701,18 +703,15 @@ TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
       {"a tar.gz with a zip",
        tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes({{"a.tap", image}})}}),
        "-!in.zip!a.tap whole\n"},
-      {"a cut zip", tapes::zip_bytes({{"a.tap", image}}),
+      {"a cut zip", cut_zip,
        "-!a.tap 0 bytes: Truncated ZIP end-of-file record\n"
        "- failed: cannot read on after a damaged member\n"},
   };
   for (const Case& c : cases) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    std::vector<std::uint8_t> bytes = c.bytes;
-    if (std::string_view(c.what) == "a cut zip") {
-      bytes.resize(bytes.size() - 100);
-    }
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    ASSERT_TRUE(c.bytes.empty() ||
+                std::fwrite(c.bytes.data(), 1, c.bytes.size(), file) == c.bytes.size());
     std::rewind(file);
     StreamSink sink;
     const auto buffer = std::make_unique<catalogue::PieceBuffer>();
