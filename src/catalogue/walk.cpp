@@ -224,12 +224,12 @@ class Walker : public Found {
     }
     for (;;) {
       errno = 0;
-      const dirent* entry = readdir(dir);
-      if (entry == nullptr) {
+      const dirent* found = readdir(dir);
+      if (found == nullptr) {
         error = errno;
         break;
       }
-      const std::string_view name = entry->d_name;
+      const std::string_view name = found->d_name;
       if (name != "." && name != "..") {
         names.emplace_back(name);
       }
