@@ -41,6 +41,7 @@ struct How {
   std::string input;                  // on standard input
   bool unprivileged = false;          // as an ordinary user, when the tests run as root
   const char* out_path = nullptr;     // standard output to this file instead
+  bool one_process = false;           // no thread can be started (with `unprivileged`)
   std::function<void(pid_t)> during;  // done while it runs
 };
 
@@ -65,6 +66,10 @@ Outcome run_how(const fs::path& folder, std::vector<std::string> args, const How
   if (pid == 0) {
     constexpr uid_t kNobody = 65534;
     if (how.unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(126);
+    }
+    const rlimit single{1, 1};
+    if (how.one_process && setrlimit(RLIMIT_NPROC, &single) != 0) {
       _exit(126);
     }
     if (chdir(folder.c_str()) != 0) {
@@ -530,6 +535,21 @@ TEST_F(Catalogue, InterruptedByASignal) {
         << number;
     EXPECT_EQ(got.status, 130) << number;
   }
+}
+
+// When no thread can be started, the records, messages and status are those
+// of any number of jobs.
+TEST_F(Catalogue, ReadsAloneWhenNoThreadStarts) {
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  if (geteuid() == 0 && run(root_, {"-V"}, {}, true).status != 0) {
+    GTEST_SKIP() << "nobody cannot enter the folders of the build tree or of " << root_;
+  }
+  const Outcome got =
+      run_how(root_, {"-j", "4", "coll"}, {.unprivileged = true, .one_process = true});
+  EXPECT_EQ(got.out, kTsv);
+  EXPECT_EQ(got.err, kErr);
+  EXPECT_EQ(got.status, 1);
 }
 
 // Output that cannot be written is a failure, named and counted.
