@@ -8,12 +8,14 @@
 // PATH_MAX, names with control codes, a real signal, a full disk.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +44,8 @@ struct How {
   bool unprivileged = false;          // as an ordinary user, when the tests run as root
   const char* out_path = nullptr;     // standard output to this file instead
   bool one_process = false;           // no thread can be started (with `unprivileged`)
+  const char* terminal = nullptr;     // standard error to this terminal
+  bool out_to_terminal = false;       // and standard output too
   std::function<void(pid_t)> during;  // done while it runs
 };
 
@@ -76,9 +80,10 @@ Outcome run_how(const fs::path& folder, std::vector<std::string> args, const How
       _exit(127);
     }
     const int out_file = how.out_path != nullptr ? open(how.out_path, O_WRONLY) : fileno(out);
+    const int tty = how.terminal != nullptr ? open(how.terminal, O_RDWR | O_NOCTTY) : -1;
     dup2(in[0], 0);
-    dup2(out_file, 1);
-    dup2(fileno(err), 2);
+    dup2(how.out_to_terminal ? tty : out_file, 1);
+    dup2(tty >= 0 ? tty : fileno(err), 2);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -550,6 +555,63 @@ TEST_F(Catalogue, ReadsAloneWhenNoThreadStarts) {
   EXPECT_EQ(got.out, kTsv);
   EXPECT_EQ(got.err, kErr);
   EXPECT_EQ(got.status, 1);
+}
+
+// The progress line is drawn on a terminal only when standard output is not
+// that terminal too (then the records are the progress), and never with -q.
+TEST_F(Catalogue, ProgressOnlyWhereItCannotMeetTheRecords) {
+  struct Row {
+    bool out_to_terminal;
+    bool quiet;
+    bool drawn;
+  };
+  for (const Row& row :
+       std::vector<Row>{{false, false, true}, {true, false, false}, {false, true, false}}) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::vector<std::string> args = {"-j1", "coll/a.tap", "coll/fifo.tap"};
+    if (row.quiet) {
+      args.emplace_back("-q");
+    }
+    const fs::path fifo = root_ / "coll" / "fifo.tap";
+    std::string screen;
+    const Outcome got = run_how(root_, args,
+                                {.terminal = terminal.c_str(),
+                                 .out_to_terminal = row.out_to_terminal,
+                                 .during = [&fifo, master, &screen](pid_t) {
+                                   // The FIFO holds the run up long enough for the line to be
+                                   // drawn.
+                                   const int writer = open(fifo.c_str(), O_WRONLY);
+                                   usleep(500000);
+                                   close(writer);
+                                   // What the terminal got, until the catalogue has closed it
+                                   // (EIO).
+                                   fcntl(master, F_SETFL, O_NONBLOCK);
+                                   std::array<char, 4096> chunk{};
+                                   for (int tries = 0; tries < 500; ++tries) {
+                                     const ssize_t count = read(master, chunk.data(), chunk.size());
+                                     if (count > 0) {
+                                       screen.append(chunk.data(), static_cast<std::size_t>(count));
+                                     } else if (count < 0 && errno != EAGAIN) {
+                                       break;
+                                     } else {
+                                       usleep(10000);
+                                     }
+                                   }
+                                 }});
+    close(master);
+    EXPECT_EQ(
+        screen.find("\r1/2 files, 1 image, 2 names, 0 skipped, 0 failures") != std::string::npos,
+        row.drawn)
+        << screen;
+    EXPECT_EQ(got.out.find('\r'), std::string::npos);
+    if (row.out_to_terminal) {
+      EXPECT_NE(screen.find("coll/a.tap\t2\t16248\t2\tBETA"), std::string::npos) << screen;
+    }
+  }
 }
 
 // Output that cannot be written is a failure, named and counted.
