@@ -10,7 +10,8 @@
 // An archive or a compressed image inside an archive is read in place: its
 // own reader pulls its bytes from the outer one's archive_read_data, through
 // a buffer of kFeedSize, one for each archive open, so that a chain of them
-// costs a few buffers and their decompressors' state.
+// costs a few buffers and their decompressors' state. What all of them
+// read, together, is counted against the source's Expansion.
 //
 // A damaged member whose format cannot go on past it (libarchive's FATAL) is
 // named with its reason. An archive file (or the fuzz target's memory) is
@@ -67,10 +68,11 @@ std::string reason(archive* handle, std::string_view fallback) {
   return text != nullptr && *text != '\0' ? std::string(text) : std::string(fallback);
 }
 
-// The data of the member being read, as the input of another reader.
+// The data of the member being read, as the input of another reader,
+// counted in the source's expansion.
 class MemberSource final : public ByteSource {
  public:
-  explicit MemberSource(archive* handle) : handle_(handle) {}
+  MemberSource(archive* handle, Expansion& expansion) : handle_(handle), expansion_(expansion) {}
 
   std::size_t read(std::span<std::uint8_t> into) override {
     if (ended_) {
@@ -78,7 +80,15 @@ class MemberSource final : public ByteSource {
     }
     const la_ssize_t got = archive_read_data(handle_, into.data(), into.size());
     if (got > 0) {
-      return static_cast<std::size_t>(got);
+      expansion_.inner += static_cast<std::uint64_t>(got);
+      if (!expansion_.exceeded()) {
+        return static_cast<std::size_t>(got);
+      }
+      ended_ = true;
+      set_failure("not read on: the archives inside the file expand past " +
+                  std::to_string(kExpansionRatio) + " times its size and " +
+                  std::to_string(kExpansionFloor >> 20U) + " MiB");
+      return 0;
     }
     ended_ = true;
     if (got < 0) {
@@ -92,6 +102,7 @@ class MemberSource final : public ByteSource {
 
  private:
   archive* handle_;
+  Expansion& expansion_;
   bool ended_ = false;
   bool fatal_ = false;
 };
@@ -120,18 +131,35 @@ struct Ending {
   std::size_t resume_at = 0;  // with `damaged`: the entry after that member
 };
 
+// An archive being read: its reader, its input when it is read as a stream
+// (null for a file), how many archives deep it lies (itself counted), and the
+// source's expansion.
+struct Level {
+  archive* handle;
+  const ByteSource* input;
+  int depth;
+  Expansion& expansion;
+
+  // Why reading failed: its input's failure first, which libarchive may have
+  // written over in passing.
+  [[nodiscard]] std::string why(std::string_view fallback) const {
+    return input != nullptr && !input->failure().empty() ? input->failure()
+                                                         : reason(handle, fallback);
+  }
+};
+
 // Reads the data of the entry at hand as one image begun with `chain`.
-Ending read_data(archive* handle, const Chain& chain, ImageSink& sink,
+Ending read_data(const Level& level, const Chain& chain, ImageSink& sink,
                  std::span<std::uint8_t> buffer) {
   sink.begin(chain);
   for (;;) {
-    const la_ssize_t got = archive_read_data(handle, buffer.data(), buffer.size());
+    const la_ssize_t got = archive_read_data(level.handle, buffer.data(), buffer.size());
     if (got == 0) {
       sink.end({});
       return {};
     }
     if (got < 0) {
-      sink.end(reason(handle, "cannot read member"));
+      sink.end(level.why("cannot read member"));
       return {.damaged = got == ARCHIVE_FATAL};
     }
     if (!sink.piece(buffer.first(static_cast<std::size_t>(got)))) {
@@ -142,37 +170,52 @@ Ending read_data(archive* handle, const Chain& chain, ImageSink& sink,
 }
 
 // Reads the member at hand, of `kind`, named last in `chain`.
-Ending read_member(archive* handle, SourceKind kind, Chain& chain, ImageSink& sink,
-                   std::span<std::uint8_t> buffer, int depth) {
+Ending read_member(const Level& level, SourceKind kind, Chain& chain, ImageSink& sink,
+                   std::span<std::uint8_t> buffer) {
   if (kind == SourceKind::Plain) {
-    return read_data(handle, chain, sink, buffer);
+    return read_data(level, chain, sink, buffer);
   }
-  if (kind == SourceKind::Archive && depth >= kMaxArchiveDepth) {
+  if (kind == SourceKind::Archive && level.depth >= kMaxArchiveDepth) {
     sink.fail(chain,
               "not read: archives nested more than " + std::to_string(kMaxArchiveDepth) + " deep");
     return {};
   }
-  MemberSource input(handle);
-  const Flow flow = kind == SourceKind::Gzip
-                        ? read_gzip(input, chain, sink, buffer)
-                        : read_packed(input, kind, chain, sink, buffer, depth + 1);
+  MemberSource input(level.handle, level.expansion);
+  const Flow flow = kind == SourceKind::Gzip ? read_gzip(input, chain, sink, buffer)
+                                             : read_packed(input, kind, chain, sink, buffer,
+                                                           level.depth + 1, level.expansion);
+  if (level.expansion.exceeded()) {
+    return {.flow = Flow::Stop};  // named where it stopped
+  }
   return {.flow = flow, .damaged = input.fatal()};
 }
 
-// Reads the members of an opened archive, `depth` archives deep, passing
-// over its first `skip` entries.
-Ending read_members(archive* handle, Chain& chain, ImageSink& sink, std::span<std::uint8_t> buffer,
-                    int depth, std::size_t skip) {
+// A 7z archive keeps its index at its end and must go back for the data,
+// which a stream cannot.
+bool needs_seeking(archive* handle) {
+  return (archive_format(handle) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_7ZIP;
+}
+
+// Reads the members of an opened archive, passing over its first `skip`
+// entries.
+Ending read_members(const Level& level, Chain& chain, ImageSink& sink,
+                    std::span<std::uint8_t> buffer, std::size_t skip) {
   for (std::size_t index = 0;; ++index) {
     archive_entry* entry = nullptr;
-    const int status = archive_read_next_header(handle, &entry);
+    const int status = archive_read_next_header(level.handle, &entry);
     if (status == ARCHIVE_EOF) {
       return {};
     }
     if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
       sink.fail(chain, index < skip ? "cannot read on after a damaged member: " +
-                                          reason(handle, "damaged archive")
-                                    : reason(handle, "damaged archive"));
+                                          level.why("damaged archive")
+                                    : level.why("damaged archive"));
+      return {};
+    }
+    if (level.input != nullptr && index == 0 && needs_seeking(level.handle)) {
+      sink.fail(chain,
+                "not read: a 7z archive is read only as a file, not inside another "
+                "archive or from standard input");
       return {};
     }
     if (index < skip || archive_entry_filetype(entry) != AE_IFREG) {
@@ -187,7 +230,7 @@ Ending read_members(archive* handle, Chain& chain, ImageSink& sink, std::span<st
       continue;  // skipped by the next header
     }
     chain.emplace_back(name);
-    Ending ending = read_member(handle, kind, chain, sink, buffer, depth);
+    Ending ending = read_member(level, kind, chain, sink, buffer);
     chain.pop_back();
     if (ending.flow == Flow::Stop) {
       return ending;
@@ -202,8 +245,10 @@ Ending read_members(archive* handle, Chain& chain, ImageSink& sink, std::span<st
 // Reads the members of the archive that `open` opens on a new reader; opens
 // it again after a damaged member, to read the members after it.
 template <typename Open>
-void read_reopening(const Open& open, ImageSink& sink, std::span<std::uint8_t> buffer) {
+void read_reopening(const Open& open, std::uint64_t size, ImageSink& sink,
+                    std::span<std::uint8_t> buffer) {
   Chain chain;
+  Expansion expansion{.outer = size};
   std::size_t skip = 0;
   for (int reopened = 0;; ++reopened) {
     const ArchivePtr handle = new_reader(SourceKind::Archive);
@@ -215,7 +260,8 @@ void read_reopening(const Open& open, ImageSink& sink, std::span<std::uint8_t> b
       sink.fail(chain, reason(handle.get(), "cannot open archive"));
       return;
     }
-    const Ending ending = read_members(handle.get(), chain, sink, buffer, 1, skip);
+    const Ending ending =
+        read_members({handle.get(), nullptr, 1, expansion}, chain, sink, buffer, skip);
     if (!ending.damaged) {
       return;
     }
@@ -234,21 +280,22 @@ bool reads_archives() {
 }
 
 Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& sink,
-                 std::span<std::uint8_t> buffer, int depth) {
+                 std::span<std::uint8_t> buffer, int depth, Expansion& expansion) {
   const ArchivePtr handle = new_reader(kind);
   if (!handle) {
     sink.fail(chain, "out of memory");
     return Flow::Go;
   }
   Feed feed{input};
+  const Level level{handle.get(), &input, depth, expansion};
   const bool opened =
       archive_read_open(handle.get(), &feed, nullptr, feed_read, nullptr) == ARCHIVE_OK;
   if (kind != SourceKind::Compressed) {
     if (!opened) {
-      sink.fail(chain, reason(handle.get(), "cannot open archive"));
+      sink.fail(chain, level.why("cannot open archive"));
       return Flow::Go;
     }
-    const Ending ending = read_members(handle.get(), chain, sink, buffer, depth, 0);
+    const Ending ending = read_members(level, chain, sink, buffer, 0);
     if (ending.damaged && input.failure().empty()) {
       sink.fail(chain, "cannot read on after a damaged member");
     }
@@ -258,7 +305,7 @@ Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& si
   archive_entry* entry = nullptr;
   if (!opened || archive_read_next_header(handle.get(), &entry) != ARCHIVE_OK) {
     sink.begin(chain);
-    sink.end(reason(handle.get(), "cannot read compressed data"));
+    sink.end(level.why("cannot read compressed data"));
     return Flow::Go;
   }
   if (archive_filter_code(handle.get(), 0) == ARCHIVE_FILTER_NONE) {
@@ -266,7 +313,7 @@ Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& si
     sink.end("not compressed data (gzip, bzip2, xz or zstd)");
     return Flow::Go;
   }
-  return read_data(handle.get(), chain, sink, buffer).flow;
+  return read_data(level, chain, sink, buffer).flow;
 }
 
 SourceKind kind_by_content(std::span<const std::uint8_t> prefix) {
@@ -299,7 +346,7 @@ void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t>
       [&source](archive* handle) {
         return archive_read_open_filename(handle, source.path.c_str(), kPieceSize);
       },
-      sink, buffer);
+      source.size, sink, buffer);
 #else
   // Opened once through the platform seam, so that a path past PATH_MAX
   // opens too; each reading of it starts at its beginning.
@@ -314,7 +361,7 @@ void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t>
                    ? archive_read_open_fd(handle, descriptor, kPieceSize)
                    : ARCHIVE_FATAL;
       },
-      sink, buffer);
+      source.size, sink, buffer);
   close(descriptor);
 #endif
 }
@@ -325,7 +372,7 @@ void read_archive_memory(std::span<const std::uint8_t> bytes, ImageSink& sink,
       [bytes](archive* handle) {
         return archive_read_open_memory(handle, bytes.data(), bytes.size());
       },
-      sink, buffer);
+      bytes.size(), sink, buffer);
 }
 
 }  // namespace catalogue

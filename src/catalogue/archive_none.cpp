@@ -33,7 +33,7 @@ void read_archive_memory(std::span<const std::uint8_t> /*bytes*/, ImageSink& sin
 }
 
 Flow read_packed(ByteSource& /*input*/, SourceKind kind, Chain& chain, ImageSink& sink,
-                 std::span<std::uint8_t> /*buffer*/, int /*depth*/) {
+                 std::span<std::uint8_t> /*buffer*/, int /*depth*/, Expansion& /*expansion*/) {
   sink.fail(chain, kind == SourceKind::Archive ? kNoArchives : kNoCompression);
   return Flow::Go;
 }

@@ -25,6 +25,20 @@ namespace catalogue {
 
 inline constexpr int kMaxArchiveDepth = 8;
 
+// What the archives and compressed images inside a source's archives may
+// expand to, all together, read as streams: kExpansionFloor and
+// kExpansionRatio times the source's size (on disk, or read so far from a
+// stream). A collection's archives come nowhere near it, whatever their size;
+// a bomb of archives packed inside archives stops there, named.
+inline constexpr std::uint64_t kExpansionFloor = std::uint64_t{64} << 20U;
+inline constexpr std::uint64_t kExpansionRatio = 1024;
+
+struct Expansion {
+  std::uint64_t outer = 0;  // the source's bytes
+  std::uint64_t inner = 0;  // bytes read out of members as streams
+  [[nodiscard]] bool exceeded() const { return inner > kExpansionFloor + kExpansionRatio * outer; }
+};
+
 // Whether reading goes on, or the sink asked that it stop.
 enum class Flow { Go, Stop };
 
@@ -72,9 +86,9 @@ void read_archive_memory(std::span<const std::uint8_t> bytes, ImageSink& sink,
 
 // A stream of `kind` Compressed (one image, begun with `chain`) or Archive
 // (its members, their chains `chain` and theirs; `depth` archives deep with
-// this one) read in one pass.
+// this one) read in one pass; `expansion` is the source's.
 Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& sink,
-                 std::span<std::uint8_t> buffer, int depth);
+                 std::span<std::uint8_t> buffer, int depth, Expansion& expansion);
 
 // What a stream holds, told by its first bytes: an archive (compressed or
 // not), a gzipped or otherwise compressed image, or else a plain image.

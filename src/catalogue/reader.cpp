@@ -17,6 +17,11 @@
 #include <memory>
 #include <string>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "archive_reader.h"
 #include "platform.h"
 #include "read_loop.h"
@@ -29,16 +34,21 @@ std::string system_reason(int error) {
   return std::string(error != 0 ? tapnames::error_text(error, storage) : "read error");
 }
 
-// A file or standard input, read through the platform's read loop.
+// A file or standard input, read through the platform's read loop; the
+// bytes read are added to `counted`, if given.
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(std::FILE* file) : file_(file) {}
+  explicit FileSource(std::FILE* file, std::uint64_t* counted = nullptr)
+      : file_(file), counted_(counted) {}
 
   std::size_t read(std::span<std::uint8_t> into) override {
     if (ended_) {
       return 0;  // a terminal is not asked again after its end
     }
     const tapnames::ReadResult got = tapnames::read_full(file_, into);
+    if (counted_ != nullptr) {
+      *counted_ += got.count;
+    }
     if (got.error != 0) {
       set_failure(system_reason(got.error));
     }
@@ -48,6 +58,7 @@ class FileSource final : public ByteSource {
 
  private:
   std::FILE* file_;
+  std::uint64_t* counted_;
   bool ended_ = false;
 };
 
@@ -86,11 +97,13 @@ struct InflateEnd {
 
 constexpr int kGzipOnly = 16 + MAX_WBITS;  // a gzip header and trailer, any window
 
-// The compressed side reads in pieces of this size.
+// The compressed side reads in pieces of this size, into a buffer that
+// starts on a page, as a worker's does.
 constexpr std::size_t kInputSize = std::size_t{64} << 10U;
+constexpr std::size_t kPageSize = alignof(PieceBuffer);
 
-Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink,
-               std::span<std::uint8_t> buffer) {
+Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink, std::span<std::uint8_t> buffer,
+               Expansion& expansion) {
   Chain chain;
   switch (kind) {
     case SourceKind::Plain:
@@ -101,10 +114,10 @@ Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink,
       std::vector<std::uint8_t> prefix(kProbeSize);
       prefix.resize(input.read(prefix));
       PrefixedSource whole(prefix, input);
-      return read_kind(whole, kind_by_content(prefix), sink, buffer);
+      return read_kind(whole, kind_by_content(prefix), sink, buffer, expansion);
     }
     default:
-      return read_packed(input, kind, chain, sink, buffer, 1);
+      return read_packed(input, kind, chain, sink, buffer, 1, expansion);
   }
 }
 
@@ -134,7 +147,7 @@ Flow read_gzip(ByteSource& input, const Chain& chain, ImageSink& sink,
     return Flow::Go;
   }
   const std::unique_ptr<z_stream, InflateEnd> owner(&stream);
-  std::array<std::uint8_t, kInputSize> bytes{};
+  alignas(kPageSize) std::array<std::uint8_t, kInputSize> bytes{};  // read into by the system
   sink.begin(chain);
   bool in_member = false;   // a member has begun and not yet ended
   bool any_member = false;  // a member has ended: an empty file is not gzip
@@ -195,8 +208,9 @@ void read_gzip(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer)
 }
 
 void read_stream(std::FILE* file, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  FileSource input(file);
-  read_kind(input, SourceKind::ByContent, sink, buffer);
+  Expansion expansion;
+  FileSource input(file, &expansion.outer);
+  read_kind(input, SourceKind::ByContent, sink, buffer, expansion);
 }
 
 std::string member_path(std::string_view source, std::span<const std::string> members) {
@@ -213,6 +227,13 @@ FilePtr open_file(const std::string& path) {
 }
 
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
+  if (source.standard_input) {
+#if defined(_WIN32)
+    static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
+#endif
+    read_stream(stdin, sink, buffer);
+    return;
+  }
   if (source.kind == SourceKind::Archive) {
     read_archive(source, sink, buffer);
     return;
@@ -223,8 +244,9 @@ void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> 
     sink.fail({}, system_reason(errno));
     return;
   }
-  FileSource input(file.get());
-  read_kind(input, source.kind, sink, buffer);
+  Expansion expansion;
+  FileSource input(file.get(), &expansion.outer);
+  read_kind(input, source.kind, sink, buffer, expansion);
 }
 
 }  // namespace catalogue

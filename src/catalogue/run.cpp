@@ -162,17 +162,6 @@ class RecordSink final : public ImageSink {
   std::vector<std::pair<std::vector<std::string>, std::string>> members_;  // chain, records
 };
 
-// Reads one source. "-" is standard input, told by its content, opened as
-// "/dev/stdin", which names it on every system (see open_binary); the sink
-// prints it as "-".
-void read_one(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  if (source.kind == SourceKind::ByContent && source.path == "-") {
-    read_source({.path = "/dev/stdin", .kind = SourceKind::ByContent}, sink, buffer);
-    return;
-  }
-  read_source(source, sink, buffer);
-}
-
 class Run {
  public:
   Run(const std::vector<Source>& sources, const RunSettings& settings)
@@ -271,7 +260,7 @@ class Run {
 
     void read(const Source& source, Slot& slot) {
       sink_.start(source, slot);
-      read_one(source, sink_, buffer_->bytes);
+      read_source(source, sink_, buffer_->bytes);
       sink_.finish_source();
       slot.cut = stop_.load();
     }

@@ -22,7 +22,8 @@ enum class SourceKind {
 struct Source {
   std::string path;  // as printed and opened: bytes on POSIX systems, UTF-8 on Windows
   SourceKind kind = SourceKind::Plain;
-  std::uint64_t size = 0;  // bytes on disk, for the progress line; 0 if unknown
+  std::uint64_t size = 0;       // bytes on disk, for the progress line; 0 if unknown
+  bool standard_input = false;  // read from standard input, told by content; `path` is as printed
 };
 
 struct FileClose {

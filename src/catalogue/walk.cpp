@@ -68,15 +68,19 @@ class Found {
 
  protected:
   void add(std::string path, SourceKind kind, std::uint64_t size) {
-    sources_.push_back({std::move(path), kind, size});
+    sources_.push_back({.path = std::move(path), .kind = kind, .size = size});
   }
 
-  // A file named on the command line: read whatever its name.
+  // A file named on the command line: read whatever its name; "-" is
+  // standard input.
   void file_argument(const std::string& argument, std::uint64_t size) {
-    SourceKind kind = SourceKind::Plain;
     if (argument == "-") {
-      kind = SourceKind::ByContent;  // standard input
-    } else if (!image_kind(argument, kind) && ends_with_any_case(argument, ".gz")) {
+      sources_.push_back(
+          {.path = argument, .kind = SourceKind::ByContent, .size = 0, .standard_input = true});
+      return;
+    }
+    SourceKind kind = SourceKind::Plain;
+    if (!image_kind(argument, kind) && ends_with_any_case(argument, ".gz")) {
       kind = SourceKind::Gzip;
     }
     add(argument, kind, size);

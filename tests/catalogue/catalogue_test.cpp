@@ -671,6 +671,12 @@ TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
       tapes::zip_bytes(
           {{"a.tap", one_name("A")}, {"b.tap", one_name("B")}, {"c.tap", one_name("C")}}),
       "b.tap");
+  // Zeros in a tar in a zip in a zip: a bomb of archives inside archives.
+  const std::vector<std::uint8_t> bomb = tapes::zip_bytes(
+      {{"mid.zip",
+        tapes::zip_bytes({{"big.tar", tapes::tar_bytes({{"zeros", std::vector<std::uint8_t>(
+                                                                      std::size_t{96} << 20U)},
+                                                        {"after.tap", one_name("AFTER")}})}})}});
   struct File {
     std::string name;
     std::vector<std::uint8_t> bytes;
@@ -679,6 +685,10 @@ TEST_F(Catalogue, ReadsArchivesInArchivesAndCompressedImagesAsStreams) {
   };
   // In the order of their names.
   const File files[] = {
+      {"bomb.zip", bomb, "",
+       failed("bomb.zip!mid.zip!big.tar",
+              "not read on: the archives inside the file expand past 1024 times its size and "
+              "64 MiB")},
       {"i.TAP.XZ", tapes::pack_bytes(Packing::Xz, {{"", one_name("XZ")}}), one("i.TAP.XZ", "XZ")},
       {"i.tap.bz2", tapes::pack_bytes(Packing::Bzip2, {{"", one_name("BZIP2")}}),
        one("i.tap.bz2", "BZIP2")},
@@ -785,6 +795,11 @@ TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
       {"a tar.gz with a zip",
        tapes::pack_bytes(Packing::TarGz, {{"in.zip", tapes::zip_bytes({{"a.tap", image}})}}),
        "-!in.zip!a.tap whole\n"},
+      {"a 7z", tapes::pack_bytes(Packing::SevenZip, {{"a.tap", image}}),
+       "- failed: not read: a 7z archive is read only as a file, not inside another archive or "
+       "from standard input\n"},
+      {"an ISO", tapes::pack_bytes(Packing::Iso, {{"a.tap", big_prefix}, {"b.tap", image}}),
+       "-!a.tap 70000 bytes\n-!b.tap whole\n"},
       {"a cut zip", cut_zip,
        "-!a.tap 0 bytes: Truncated ZIP end-of-file record\n"
        "- failed: cannot read on after a damaged member\n"},
