@@ -244,6 +244,18 @@ TEST_F(Catalogue, FollowsLinksOnlyWhenAsked) {
             "tapnames-catalogue: coll/loop: link to a folder that contains it, not followed\n"
             "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of "
             "file)\n");
+  // Never into /proc or /sys through a link (when they are file systems of
+  // their own), with the link named.
+  struct stat root {};
+  struct stat proc {};
+  if (stat("/", &root) == 0 && stat("/proc", &proc) == 0 && proc.st_dev != root.st_dev) {
+    fs::create_directory(root_ / "special");
+    fs::create_directory_symlink("/proc", root_ / "special" / "proc");
+    const Outcome special = run(root_, {"-L", "-q", "special"});
+    EXPECT_EQ(special.err,
+              "tapnames-catalogue: special/proc: link into /proc or /sys, not followed\n");
+    EXPECT_EQ(special.status, 0);
+  }
 }
 
 TEST_F(Catalogue, StatusesAndMessages) {
