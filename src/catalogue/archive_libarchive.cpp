@@ -110,13 +110,14 @@ class MemberSource final : public ByteSource {
 // A reader's input pulled from a ByteSource.
 struct Feed {
   ByteSource& input;
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kFeedSize);
+  std::unique_ptr<std::uint8_t[]> bytes =  // NOLINT(*-avoid-c-arrays): filled by each read
+      std::make_unique_for_overwrite<std::uint8_t[]>(kFeedSize);
 };
 
 la_ssize_t feed_read(archive* handle, void* data, const void** block) {
   Feed& feed = *static_cast<Feed*>(data);
-  const std::size_t got = feed.input.read(feed.bytes);
-  *block = feed.bytes.data();
+  const std::size_t got = feed.input.read({feed.bytes.get(), kFeedSize});
+  *block = feed.bytes.get();
   if (got == 0 && !feed.input.failure().empty()) {
     archive_set_error(handle, EIO, "%s", feed.input.failure().c_str());
     return ARCHIVE_FATAL;

@@ -110,15 +110,19 @@ Flow read_kind(ByteSource& input, SourceKind kind, ImageSink& sink, std::span<st
       return read_plain(input, chain, sink, buffer);
     case SourceKind::Gzip:
       return read_gzip(input, chain, sink, buffer);
-    case SourceKind::ByContent: {
-      std::vector<std::uint8_t> prefix(kProbeSize);
-      prefix.resize(input.read(prefix));
+    case SourceKind::ByContent:
+    case SourceKind::StandardInput: {
+      const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kProbeSize);  // NOLINT
+      const std::span<const std::uint8_t> prefix(bytes.get(),
+                                                 input.read({bytes.get(), kProbeSize}));
       PrefixedSource whole(prefix, input);
       return read_kind(whole, kind_by_content(prefix), sink, buffer, expansion);
     }
-    default:
-      return read_packed(input, kind, chain, sink, buffer, 1, expansion);
+    case SourceKind::Compressed:
+    case SourceKind::Archive:
+      break;
   }
+  return read_packed(input, kind, chain, sink, buffer, 1, expansion);
 }
 
 }  // namespace
@@ -147,7 +151,7 @@ Flow read_gzip(ByteSource& input, const Chain& chain, ImageSink& sink,
     return Flow::Go;
   }
   const std::unique_ptr<z_stream, InflateEnd> owner(&stream);
-  alignas(kPageSize) std::array<std::uint8_t, kInputSize> bytes{};  // read into by the system
+  alignas(kPageSize) std::array<std::uint8_t, kInputSize> bytes;  // NOLINT: filled by each read
   sink.begin(chain);
   bool in_member = false;   // a member has begun and not yet ended
   bool any_member = false;  // a member has ended: an empty file is not gzip
@@ -227,7 +231,7 @@ FilePtr open_file(const std::string& path) {
 }
 
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
-  if (source.standard_input) {
+  if (source.kind == SourceKind::StandardInput) {
 #if defined(_WIN32)
     static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
 #endif

@@ -58,7 +58,7 @@ class ImageSink {
 std::string member_path(std::string_view source, std::span<const std::string> members);
 
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes); standard
-// input, if the source says so, as read_stream reads it.
+// input as read_stream reads it.
 void read_source(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer);
 
 // Reads an open stream (standard input) whatever it holds, told by its first

@@ -12,18 +12,18 @@
 namespace catalogue {
 
 enum class SourceKind {
-  Plain,       // pulses as they are
-  Gzip,        // one image, gzipped (read with zlib)
-  Compressed,  // one image, compressed with bzip2, xz or zstd (read with libarchive)
-  Archive,     // an archive, whose images (and archives) inside are read
-  ByContent,   // any of these, told by its first bytes (standard input)
+  Plain,          // pulses as they are
+  Gzip,           // one image, gzipped (read with zlib)
+  Compressed,     // one image, compressed with bzip2, xz or zstd (read with libarchive)
+  Archive,        // an archive, whose images (and archives) inside are read
+  ByContent,      // any of these, told by its first bytes
+  StandardInput,  // standard input, told by its first bytes; the path is only printed
 };
 
 struct Source {
   std::string path;  // as printed and opened: bytes on POSIX systems, UTF-8 on Windows
   SourceKind kind = SourceKind::Plain;
-  std::uint64_t size = 0;       // bytes on disk, for the progress line; 0 if unknown
-  bool standard_input = false;  // read from standard input, told by content; `path` is as printed
+  std::uint64_t size = 0;  // bytes on disk, for the progress line; 0 if unknown
 };
 
 struct FileClose {

@@ -74,13 +74,10 @@ class Found {
   // A file named on the command line: read whatever its name; "-" is
   // standard input.
   void file_argument(const std::string& argument, std::uint64_t size) {
-    if (argument == "-") {
-      sources_.push_back(
-          {.path = argument, .kind = SourceKind::ByContent, .size = 0, .standard_input = true});
-      return;
-    }
     SourceKind kind = SourceKind::Plain;
-    if (!image_kind(argument, kind) && ends_with_any_case(argument, ".gz")) {
+    if (argument == "-") {
+      kind = SourceKind::StandardInput;
+    } else if (!image_kind(argument, kind) && ends_with_any_case(argument, ".gz")) {
       kind = SourceKind::Gzip;
     }
     add(argument, kind, size);

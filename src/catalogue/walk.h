@@ -7,7 +7,7 @@
 //   *.tap.bz2 *.tap.xz *.tap.zst       an image compressed with bzip2, xz or zstd
 //   *.zip *.7z *.rar *.tar *.tgz *.tar.gz *.tbz *.tbz2 *.tar.bz2 *.txz
 //   *.tar.xz *.tzst *.tar.zst *.tar.lz *.tar.lzma *.cpio *.iso *.lha *.lzh
-//   *.cab                              an archive, whose *.tap members are read
+//   *.cab                              an archive, whose images and archives are read
 // all in any case. A file named on the command line is read whatever its name:
 // as an archive or a gzipped image by the rules above or a plain *.gz, else
 // as a plain image; "-" is standard input.
