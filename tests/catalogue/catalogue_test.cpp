@@ -287,6 +287,15 @@ TEST_F(Catalogue, StatusesAndMessages) {
     EXPECT_EQ(got.out, "");
     EXPECT_NE(got.err.find("Try 'tapnames-catalogue --help'"), std::string::npos);
   }
+  // With no path, what is in the current folder is named alike, without "./",
+  // files and the contents of folders, and sorted as one.
+  const Outcome here = run(root_ / "coll", {"-q", "--exclude", "[-at\xff]*"});
+  EXPECT_EQ(here.out,
+            "path\tnumber\toffset\tblock_type\tname\n"
+            "Upper.TAP\t1\t8000\t1\tUP\n"
+            "sub dir/bad.tap.gz\t1\t8000\t1\tCUT\n"
+            "sub dir/g.tap.gz\t1\t8000\t1\tGZIP\n");
+
   // An empty path (an unset variable) is a usage error, not the current folder.
   const Outcome empty = run(root_, {"coll/a.tap", ""});
   EXPECT_EQ(empty.status, 2);
