@@ -75,7 +75,12 @@ class RecordSink final : public ImageSink {
   bool piece(std::span<const std::uint8_t> pulses) override {
     bytes_ += pulses.size();
     scanner_.scan(pulses, [this](const tapnames::NameResult& result) { add_record(result); });
-    return !stop_.load();
+    return !stopping();
+  }
+
+  // The run is stopping (output failed, or a signal came): images are left.
+  [[nodiscard]] bool stopping() const {
+    return stop_.load() || (settings_.interrupt != nullptr && settings_.interrupt->load());
   }
 
   void end(std::string_view error) override {
@@ -196,6 +201,8 @@ class Run {
       if (own) {
         own->read(sources_[i], slots_[i]);
         slots_[i].done = true;
+        files_done_ += 1;
+        bytes_done_ += sources_[i].size;
       }
       Slot slot;
       bool taken = false;
@@ -211,8 +218,8 @@ class Run {
       }
       if (!slot.err.empty()) {
         progress.clear();
-        if (std::fflush(out) != 0 &&
-            write_error == 0) {  // so that a log holding both reads in order
+        // Records first, so that a log holding both streams reads in order.
+        if (std::fflush(out) != 0 && write_error == 0) {
           write_error = errno;
         }
         std::fwrite(slot.err.data(), 1, slot.err.size(), err);
@@ -255,21 +262,19 @@ class Run {
     Reader(const RunSettings& settings, const std::atomic<bool>& stop)
         : scanner_(std::make_unique<tapnames::Scanner>()),
           buffer_(std::make_unique<PieceBuffer>()),
-          sink_(*scanner_, settings, stop),
-          stop_(stop) {}
+          sink_(*scanner_, settings, stop) {}
 
     void read(const Source& source, Slot& slot) {
       sink_.start(source, slot);
       read_source(source, sink_, buffer_->bytes);
       sink_.finish_source();
-      slot.cut = stop_.load();
+      slot.cut = sink_.stopping();
     }
 
    private:
     std::unique_ptr<tapnames::Scanner> scanner_;
     std::unique_ptr<PieceBuffer> buffer_;  // on a page: see PieceBuffer
     RecordSink sink_;
-    const std::atomic<bool>& stop_;
   };
 
   [[nodiscard]] bool interrupted() const {
