@@ -282,12 +282,12 @@ bool reads_archives() {
 
 Flow read_packed(ByteSource& input, SourceKind kind, Chain& chain, ImageSink& sink,
                  std::span<std::uint8_t> buffer, int depth, Expansion& expansion) {
+  Feed feed{input};  // outlives the reader that pulls from it
   const ArchivePtr handle = new_reader(kind);
   if (!handle) {
     sink.fail(chain, "out of memory");
     return Flow::Go;
   }
-  Feed feed{input};
   const Level level{handle.get(), &input, depth, expansion};
   const bool opened =
       archive_read_open(handle.get(), &feed, nullptr, feed_read, nullptr) == ARCHIVE_OK;

@@ -4,8 +4,11 @@
 // (upper-case names, .tap.gz, a zip with a subfolder, links, a FIFO, a broken
 // image, a tab, quotes and a non-UTF-8 byte in paths), catalogued in every
 // format under one and two jobs, with standard output, standard error and
-// the status checked apart; and the walk's limits: a tree far deeper than
-// PATH_MAX, names with control codes, a real signal, a full disk.
+// the status checked apart; a second one of archives inside archives and
+// compressed images, damaged, nested too deep or a bomb; what standard input
+// holds, told by its first bytes; and the walk's limits: a tree far deeper
+// than PATH_MAX, names with control codes, a real signal, a full disk, no
+// thread to be had, the progress line on a terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
