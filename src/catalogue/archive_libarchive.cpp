@@ -26,8 +26,15 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <system_error>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "archive_reader.h"
+#include "platform.h"
 #include "walk.h"
 
 namespace catalogue {
@@ -335,11 +342,29 @@ SourceKind kind_by_content(std::span<const std::uint8_t> prefix) {
 }
 
 void read_archive(const Source& source, ImageSink& sink, std::span<std::uint8_t> buffer) {
+#if defined(_WIN32)
   read_reopening(
       [&source](archive* handle) {
         return archive_read_open_filename(handle, source.path.c_str(), kPieceSize);
       },
       source.size, sink, buffer);
+#else
+  // Opened once through the platform seam, so that a path past PATH_MAX
+  // opens too; each reading of it starts at its beginning.
+  const int descriptor = tapnames::open_any_length(source.path.c_str(), O_RDONLY);
+  if (descriptor < 0) {
+    sink.fail({}, std::generic_category().message(errno));
+    return;
+  }
+  read_reopening(
+      [descriptor](archive* handle) {
+        return lseek(descriptor, 0, SEEK_SET) == 0
+                   ? archive_read_open_fd(handle, descriptor, kPieceSize)
+                   : ARCHIVE_FATAL;
+      },
+      source.size, sink, buffer);
+  close(descriptor);
+#endif
 }
 
 void read_archive_memory(std::span<const std::uint8_t> bytes, ImageSink& sink,

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // tapnames-catalogue: every name in a whole collection of tape images, one
-// record per name. Wires the modules together: options, walk, run, summary.
+// record per name. Wires the modules together: options, walk, run, summary,
+// and the signals that interrupt a run.
 #include <algorithm>
 #include <array>
-#include <cerrno>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,6 +26,16 @@ namespace {
 
 constexpr int kFailure = 1;
 constexpr int kUsageError = 2;
+constexpr int kInterrupted = 130;  // as a shell reports SIGINT
+
+// Set by SIGINT or SIGTERM; the walk and the run look at it.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void on_signal(int number) {
+  interrupted.store(true);
+  static_cast<void>(std::signal(number, SIG_DFL));  // a second one ends the process at once
+}
 
 void message(std::string_view path, std::string_view reason) {
   std::string text;
@@ -32,6 +45,7 @@ void message(std::string_view path, std::string_view reason) {
 
 // `argv` ends in a null pointer; its strings live for the run.
 int catalogue_main(int argc, const char* const* argv) {
+  const auto started = std::chrono::steady_clock::now();
   tapnames::use_binary_output();
   const std::vector<std::string_view> views(argv + std::min(argc, 1), argv + argc);
   catalogue::Parsed parsed = catalogue::parse_options(views);
@@ -64,38 +78,74 @@ int catalogue_main(int argc, const char* const* argv) {
   if (!lists_read) {
     return kUsageError;
   }
+  const bool list_on_stdin = std::find(options.files_from.begin(), options.files_from.end(), "-") !=
+                             options.files_from.end();
+  if (list_on_stdin &&
+      std::find(options.paths.begin(), options.paths.end(), "-") != options.paths.end()) {
+    std::fputs("tapnames-catalogue: standard input cannot hold both a list of paths and an image\n",
+               stderr);
+    return kUsageError;
+  }
   if (options.paths.empty() && options.files_from.empty()) {
     options.paths.emplace_back();  // the current folder
   }
   if (options.jobs == 0) {
     options.jobs = std::max(1U, std::thread::hardware_concurrency());
   }
+  static_cast<void>(std::signal(SIGINT, on_signal));
+  static_cast<void>(std::signal(SIGTERM, on_signal));
 
-  std::uint64_t walk_failures = 0;
-  const std::vector<catalogue::Source> sources =
-      catalogue::find_sources(options.paths, options.follow,
-                              [&](std::string_view path, std::string_view reason, bool failure) {
-                                message(path, reason);
-                                walk_failures += failure ? 1 : 0;
-                              });
+  catalogue::Summary walked;
+  const std::vector<catalogue::Source> sources = catalogue::find_sources(
+      options.paths,
+      {.follow = options.follow,
+       .one_file_system = options.one_file_system,
+       .max_depth = options.max_depth,
+       .excludes = options.excludes,
+       .stop = &interrupted},
+      [&walked](std::string_view path, std::string_view reason, bool failure) {
+        message(path, reason);
+        (failure ? walked.failures : walked.skipped) += 1;
+      });
 
   static std::array<char, std::size_t{1} << 16U> out_buffer;  // fewer, larger writes
   std::setvbuf(stdout, out_buffer.data(), _IOFBF, out_buffer.size());
   std::string header;
-  catalogue::append_header(header, options.format);
-  tapnames::write_text(stdout, header);
-  catalogue::RunResult result = catalogue::run_catalogue(sources,
-                                                         {.format = options.format,
-                                                          .escape = options.escape,
-                                                          .all_images = options.all_images,
-                                                          .jobs = options.jobs,
-                                                          .progress = !options.quiet},
-                                                         stdout, stderr);
-  result.summary.failures += walk_failures;
-  if (!options.quiet) {
-    catalogue::print_summary(result.summary, stderr);
+  if (options.images) {
+    catalogue::append_image_header(header, options.format);
+  } else {
+    catalogue::append_header(header, options.format);
   }
-  return result.write_failed || result.summary.failures != 0 ? kFailure : 0;
+  tapnames::write_text(stdout, header);
+  catalogue::RunResult result;
+  if (interrupted.load()) {
+    result.summary = walked;
+    result.interrupted = true;
+    std::fflush(stdout);
+  } else {
+    result = catalogue::run_catalogue(sources,
+                                      {.format = options.format,
+                                       .escape = options.escape,
+                                       .all_images = options.all_images,
+                                       .images = options.images,
+                                       .jobs = options.jobs,
+                                       .progress = !options.quiet,
+                                       .walked = walked,
+                                       .interrupt = &interrupted},
+                                      stdout, stderr);
+  }
+  if (!options.quiet) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+    catalogue::print_summary(result.summary, elapsed.count(), stderr);
+  }
+  if (result.interrupted) {
+    // Every record written is whole; workers may still be blocked in a read,
+    // so the process ends here rather than through the threads' destructors.
+    std::fputs("tapnames-catalogue: interrupted\n", stderr);
+    std::fflush(stderr);
+    std::_Exit(kInterrupted);
+  }
+  return result.summary.failures != 0 ? kFailure : 0;
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ constexpr std::string_view kHelp =
     "Usage: tapnames-catalogue [OPTION]... [PATH]...\n"
     "Lists every name in the tape images under each PATH (folders are walked;\n"
     "images, compressed images and archives may be named directly), one record\n"
-    "per name. With no PATH and no --files-from, the current folder.\n"
+    "per name. With no PATH and no --files-from, the current folder; '-' is\n"
+    "standard input (plain, compressed or an archive, told by its content).\n"
     "\n"
     "Images: *.tap, *.tap.gz, *.tap.bz2, *.tap.xz, *.tap.zst, in any case, and\n"
     "such members of archives (.zip, .7z, .tar, .tar.gz, .rar and others) and of\n"
@@ -27,19 +28,40 @@ constexpr std::string_view kHelp =
     "Options:\n"
     "  -e, --escape           write control codes in names by name\n"
     "  -j, --jobs N           read N images at once (default: one per CPU)\n"
-    "  -L, --follow           follow symbolic links met while walking\n"
+    "  -L, --follow           follow symbolic links met while walking (never into\n"
+    "                         /proc or /sys; name those to read them)\n"
+    "      --max-depth N      enter folders at most N levels below each PATH\n"
+    "      --exclude GLOB     leave out files and folders whose name matches GLOB\n"
+    "                         (*, ?, [...]; may be given more than once)\n"
+    "      --one-file-system  enter no folder on another file system\n"
     "      --files-from FILE  read paths from FILE, one a line ('-': standard input)\n"
     "  -0, --null             the lists of --files-from are separated by NUL\n"
     "      --format FORMAT    tsv (default), csv or jsonl\n"
     "      --all-images       a record (number 0) for each image without names\n"
+    "      --images           one record per image instead: path, bytes, names,\n"
+    "                         first name, error (empty when read whole)\n"
     "  -q, --quiet            no progress line and no summary on standard error\n"
+    "                         (the progress line is drawn only when standard\n"
+    "                         error is a terminal and standard output is not)\n"
     "  -h, --help             show this help and exit (on Windows also /?)\n"
     "  -V, --version          show the version and exit\n"
     "\n"
+    "Paths in messages are escaped as in TSV records. On SIGINT or SIGTERM the\n"
+    "records completed are written, \"interrupted\" is said, and the status is 130.\n"
     "On Windows, * and ? in a PATH's last part are expanded here, in name order.\n"
     "\n"
     "Exit status: 0 when everything was read, 1 when anything failed, 2 for a\n"
-    "usage error.\n";
+    "usage error (an empty PATH too), 130 when interrupted.\n";
+
+// A count for --max-depth: 0 or more.
+std::optional<unsigned> parse_count(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
 
 std::optional<unsigned> parse_jobs(std::string_view text) {
   unsigned value = 0;
@@ -60,6 +82,8 @@ class Parser {
       const std::string_view arg = args_[index_++];
       if (!options_ended && tapnames::asks_for_help(arg)) {
         parsed_.action = Action::Help;  // "/?" on Windows
+      } else if (arg.empty()) {
+        fail("empty path (an unset variable?); '.' is the current folder");
       } else if (options_ended || arg.size() < 2 || arg[0] != '-') {
         parsed_.options.paths.emplace_back(arg);
       } else if (arg == "--") {
@@ -110,7 +134,8 @@ class Parser {
       body = body.substr(0, equals);
     }
     const std::string option = "--" + std::string(body);
-    const bool takes_value = body == "jobs" || body == "format" || body == "files-from";
+    const bool takes_value = body == "jobs" || body == "format" || body == "files-from" ||
+                             body == "max-depth" || body == "exclude";
     if (joined && !takes_value) {
       fail("option '" + option + "' takes no value");
       return;
@@ -121,8 +146,12 @@ class Parser {
       options.follow = true;
     } else if (body == "null") {
       options.null_separated = true;
+    } else if (body == "one-file-system") {
+      options.one_file_system = true;
     } else if (body == "all-images") {
       options.all_images = true;
+    } else if (body == "images") {
+      options.images = true;
     } else if (body == "quiet") {
       options.quiet = true;
     } else if (body == "help") {
@@ -136,6 +165,13 @@ class Parser {
         set_jobs(*text);
       } else if (body == "files-from") {
         options.files_from.emplace_back(*text);
+      } else if (body == "exclude") {
+        options.excludes.emplace_back(*text);
+      } else if (body == "max-depth") {
+        options.max_depth = parse_count(*text);
+        if (!options.max_depth) {
+          fail("invalid depth '" + std::string(*text) + "' (0 or more)");
+        }
       } else if (const auto format = parse_format(*text)) {
         options.format = *format;
       } else {

@@ -3,6 +3,7 @@
 // Parsing only: no files are opened here.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +19,12 @@ struct Options {
   bool escape = false;                  // -e: control codes by name
   unsigned jobs = 0;                    // -j N; 0 until resolved: one per CPU
   bool follow = false;                  // --follow: follow links met while walking
+  bool one_file_system = false;         // --one-file-system
+  std::optional<unsigned> max_depth;    // --max-depth N
+  std::vector<std::string> excludes;    // --exclude GLOB, each
   Format format = Format::Tsv;
   bool all_images = false;  // a record for every image without names too
+  bool images = false;      // --images: a record per image instead of per name
   bool quiet = false;       // no progress line, no summary
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
+#include <span>
 #include <string_view>
 
 #include "platform.h"
@@ -30,17 +31,39 @@ const char* plural(std::uint64_t count) {
   return count == 1 ? "" : "s";
 }
 
+// "N images, N names, N skipped, N failures", and after the names, in the
+// summary, "N images without names".
+int print_counts(std::span<char> line, const Summary& summary, bool without_names) {
+  std::array<char, 64> without{};
+  if (without_names) {
+    std::snprintf(without.data(), without.size(), ", %" PRIu64 " image%s without names",
+                  summary.without_names, plural(summary.without_names));
+  }
+  return std::snprintf(line.data(), line.size(),
+                       "%" PRIu64 " image%s, %" PRIu64 " name%s%s, %" PRIu64 " skipped, %" PRIu64
+                       " failure%s",
+                       summary.images, plural(summary.images), summary.names, plural(summary.names),
+                       without.data(), summary.skipped, summary.failures, plural(summary.failures));
+}
+
 }  // namespace
 
-void print_summary(const Summary& summary, std::FILE* err) {
-  std::array<char, 256> line{};
+void add(Summary& total, const Summary& part) {
+  total.images += part.images;
+  total.names += part.names;
+  total.without_names += part.without_names;
+  total.skipped += part.skipped;
+  total.failures += part.failures;
+  total.bytes += part.bytes;
+}
+
+void print_summary(const Summary& summary, double seconds, std::FILE* err) {
+  std::array<char, 256> counts{};
+  print_counts(counts, summary, true);
+  std::array<char, 384> line{};
   const int length =
-      std::snprintf(line.data(), line.size(),
-                    "tapnames-catalogue: %" PRIu64 " image%s, %" PRIu64 " name%s, %" PRIu64
-                    " image%s without names, %" PRIu64 " failure%s\n",
-                    summary.images, plural(summary.images), summary.names, plural(summary.names),
-                    summary.without_names, plural(summary.without_names), summary.failures,
-                    plural(summary.failures));
+      std::snprintf(line.data(), line.size(), "tapnames-catalogue: %s, %" PRIu64 " byte%s read in %.2f s\n",
+                    counts.data(), summary.bytes, plural(summary.bytes), seconds);
   if (length > 0) {
     tapnames::write_text(
         err,
@@ -48,15 +71,16 @@ void print_summary(const Summary& summary, std::FILE* err) {
   }
 }
 
-Progress::Progress(bool enabled, std::FILE* err, std::uint64_t files, std::uint64_t bytes)
-    : enabled_(enabled && is_terminal(err)),
+Progress::Progress(bool enabled, std::FILE* out, std::FILE* err, std::uint64_t files,
+                   std::uint64_t bytes)
+    : enabled_(enabled && is_terminal(err) && !is_terminal(out)),
       err_(err),
       files_(files),
       bytes_(bytes),
       start_(std::chrono::steady_clock::now()),
       last_(start_) {}
 
-void Progress::update(std::uint64_t files_done, std::uint64_t bytes_done) {
+void Progress::update(std::uint64_t files_done, std::uint64_t bytes_done, const Summary& counts) {
   if (!enabled_) {
     return;
   }
@@ -67,10 +91,22 @@ void Progress::update(std::uint64_t files_done, std::uint64_t bytes_done) {
   last_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
   const double rate = seconds > 0 ? static_cast<double>(bytes_done) / seconds : 0;
-  std::array<char, 128> line{};
-  int length = std::snprintf(line.data(), line.size(), "%" PRIu64 "/%" PRIu64 " files, %.0f MB/s",
-                             files_done, files_, rate / 1e6);
-  if (length > 0 && rate > 0 && bytes_ >= bytes_done) {
+  std::array<char, 256> line{};
+  int length = std::snprintf(line.data(), line.size(), "%" PRIu64 "/%" PRIu64 " files, ",
+                             files_done, files_);
+  if (length > 0) {
+    const auto used = static_cast<std::size_t>(length);
+    const int more = print_counts(std::span(line).subspan(used), counts, false);
+    length = more > 0 ? length + more : length;
+  }
+  if (length > 0 && static_cast<std::size_t>(length) < line.size()) {
+    const auto used = static_cast<std::size_t>(length);
+    const int more =
+        std::snprintf(line.data() + used, line.size() - used, ", %.0f MB/s", rate / 1e6);
+    length = more > 0 ? length + more : length;
+  }
+  if (length > 0 && static_cast<std::size_t>(length) < line.size() && rate > 0 &&
+      bytes_ >= bytes_done) {
     const auto used = static_cast<std::size_t>(length);
     const int more = std::snprintf(line.data() + used, line.size() - used, ", %.0f s left",
                                    static_cast<double>(bytes_ - bytes_done) / rate);

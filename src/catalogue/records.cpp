@@ -2,6 +2,7 @@
 // The catalogue's records in TSV, CSV and JSON Lines.
 #include "records.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -10,6 +11,21 @@ namespace {
 
 constexpr std::array<std::string_view, 5> kColumns = {"path", "number", "offset", "block_type",
                                                       "name"};
+constexpr std::array<std::string_view, 5> kImageColumns = {"path", "bytes", "names", "first_name",
+                                                           "error"};
+
+void append_columns(std::string& out, Format format, std::span<const std::string_view> columns) {
+  if (format == Format::Jsonl) {
+    return;
+  }
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i != 0) {
+      out += format == Format::Tsv ? '\t' : ',';
+    }
+    out += columns[i];
+  }
+  out += format == Format::Tsv ? "\n" : "\r\n";
+}
 
 void append_number(std::string& out, std::uint64_t value) {
   std::array<char, 24> digits{};
@@ -38,15 +54,42 @@ void append_separated(std::string& out, Format format, const Record& record) {
   out += format == Format::Tsv ? "\n" : "\r\n";
 }
 
-void append_jsonl(std::string& out, const Record& record) {
-  if (is_utf8(record.path)) {
-    out += "{\"path\":";
-    append_json_string(out, record.path);
+// `"path":...` and, for a member, `"members":[...]`: a text as a JSON string
+// when it is UTF-8, else under the key with "_base64" in base64.
+void append_json_path(std::string& out, std::string_view path,
+                      std::span<const std::string> members) {
+  if (is_utf8(path)) {
+    out += "\"path\":";
+    append_json_string(out, path);
   } else {
-    out += "{\"path_base64\":\"";
-    append_base64(out, record.path);
+    out += "\"path_base64\":\"";
+    append_base64(out, path);
     out += '"';
   }
+  if (members.empty()) {
+    return;
+  }
+  const bool utf8 = std::all_of(members.begin(), members.end(),
+                                [](const std::string& member) { return is_utf8(member); });
+  out += utf8 ? ",\"members\":[" : ",\"members_base64\":[";
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i != 0) {
+      out += ',';
+    }
+    if (utf8) {
+      append_json_string(out, members[i]);
+    } else {
+      out += '"';
+      append_base64(out, members[i]);
+      out += '"';
+    }
+  }
+  out += ']';
+}
+
+void append_jsonl(std::string& out, const Record& record) {
+  out += '{';
+  append_json_path(out, record.path, record.members);
   out += ",\"number\":";
   append_number(out, record.number);
   if (record.number == 0) {
@@ -78,15 +121,39 @@ std::optional<Format> parse_format(std::string_view name) {
 }
 
 void append_header(std::string& out, Format format) {
+  append_columns(out, format, kColumns);
+}
+
+void append_image_header(std::string& out, Format format) {
+  append_columns(out, format, kImageColumns);
+}
+
+void append_image_record(std::string& out, Format format, const ImageRecord& record) {
   if (format == Format::Jsonl) {
+    out += '{';
+    append_json_path(out, record.path, record.members);
+    out += ",\"bytes\":";
+    append_number(out, record.bytes);
+    out += ",\"names\":";
+    append_number(out, record.names);
+    out += ",\"first_name\":";
+    append_json_string(out, record.first_name);
+    out += ",\"error\":";
+    append_json_string(out, record.error);
+    out += "}\n";
     return;
   }
-  for (std::size_t i = 0; i < kColumns.size(); ++i) {
-    if (i != 0) {
-      out += format == Format::Tsv ? '\t' : ',';
-    }
-    out += kColumns[i];
-  }
+  const auto field = format == Format::Tsv ? append_tsv_field : append_csv_field;
+  const char separator = format == Format::Tsv ? '\t' : ',';
+  field(out, record.path);
+  out += separator;
+  append_number(out, record.bytes);
+  out += separator;
+  append_number(out, record.names);
+  out += separator;
+  field(out, record.first_name);
+  out += separator;
+  field(out, record.error);
   out += format == Format::Tsv ? "\n" : "\r\n";
 }
 
@@ -106,6 +173,9 @@ void append_tsv_field(std::string& out, std::string_view field) {
         break;
       case '\n':
         out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
         break;
       case '\\':
         out += "\\\\";

@@ -46,7 +46,7 @@ class Sink final : public catalogue::ImageSink {
 
 void read_images(const std::vector<std::string>& paths, ImageVisitor& visitor,
                  const Message& message) {
-  const std::vector<catalogue::Source> sources = catalogue::find_sources(paths, false, message);
+  const std::vector<catalogue::Source> sources = catalogue::find_sources(paths, {}, message);
   static catalogue::PieceBuffer
       buffer;  // one, for the run: page-aligned, as the kernel copies fastest
   Sink sink(visitor, message);

@@ -16,8 +16,13 @@
 #include <windows.h>
 
 #include <cwchar>
-#elif defined(__linux__)
+#else
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string_view>
 #endif
 
 namespace tapnames {
@@ -362,9 +367,68 @@ void wait_if_console_closes() noexcept {
 
 namespace {
 
+// Calls `last(folder, rest)` with `rest` the part of `path` under the open
+// folder `folder` (AT_FDCWD for the path as it is), shorter than PATH_MAX;
+// the folders on the way are opened one piece at a time and closed after.
+template <typename Last>
+int resolve_any_length(const char* path, const Last& last) noexcept {
+  std::string_view rest(path);
+  if (rest.size() < PATH_MAX) {
+    return last(AT_FDCWD, path);
+  }
+  std::array<char, PATH_MAX> piece{};
+  int folder = AT_FDCWD;
+  const auto close_folder = [&folder] {
+    if (folder != AT_FDCWD) {
+      const int saved = errno;
+      close(folder);
+      errno = saved;
+    }
+  };
+  while (rest.size() >= PATH_MAX) {
+    // The longest run of whole names that fits, "/" and all.
+    const std::size_t cut = rest.rfind('/', PATH_MAX - 1);
+    if (cut == std::string_view::npos || cut == 0) {
+      close_folder();
+      errno = ENAMETOOLONG;  // a single name longer than any system takes
+      return -1;
+    }
+    *std::copy_n(rest.begin(), cut, piece.begin()) = '\0';
+    const int next = openat(folder, piece.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close_folder();
+    if (next < 0) {
+      return -1;
+    }
+    folder = next;
+    rest.remove_prefix(cut);
+    while (rest.starts_with('/')) {
+      rest.remove_prefix(1);
+    }
+  }
+  *std::copy(rest.begin(), rest.end(), piece.begin()) = '\0';
+  const int result = last(folder, rest.empty() ? "." : piece.data());
+  close_folder();
+  return result;
+}
+
+}  // namespace
+
+int open_any_length(const char* path, int flags) noexcept {
+  return resolve_any_length(path, [flags](int folder, const char* rest) {
+    return openat(folder, rest, flags | O_CLOEXEC);
+  });
+}
+
+int stat_any_length(const char* path, struct stat* status) noexcept {
+  return resolve_any_length(
+      path, [status](int folder, const char* rest) { return fstatat(folder, rest, status, 0); });
+}
+
+namespace {
+
 bool is_directory(const char* path) {
   struct stat status {};
-  return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+  return stat_any_length(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 }  // namespace
@@ -380,7 +444,13 @@ bool asks_for_help(std::string_view /*argument*/) noexcept {
 void wait_if_console_closes() noexcept {}
 
 std::FILE* open_binary(const char* utf8_path) noexcept {
-  std::FILE* file = std::fopen(utf8_path, "rb");
+  const int descriptor = open_any_length(utf8_path, O_RDONLY);
+  std::FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "rb");
+  if (descriptor >= 0 && file == nullptr) {
+    const int saved = errno;
+    close(descriptor);
+    errno = saved;
+  }
 #if defined(__linux__)
   if (file != nullptr) {
     // Only a hint for read-ahead; the scan does not depend on it.

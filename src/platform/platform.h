@@ -11,10 +11,15 @@
 #include <span>
 #include <string_view>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace tapnames {
 
 // Opens a file for binary reading by its UTF-8 path. "/dev/stdin" names
 // standard input on every system; on Windows it is switched to binary mode.
+// A path past PATH_MAX opens too (see open_any_length).
 // On Windows the path goes to the wide API, so any name the system can hold
 // opens, whatever the code page, also past 260 characters. Null on failure.
 // Safe to call from several threads at once.
@@ -30,6 +35,15 @@ struct OpenedImage {
 
 // open_binary, and on failure whether the path is a directory.
 OpenedImage open_image(const char* utf8_path) noexcept;
+
+#if !defined(_WIN32)
+// open(2) and stat(2) for a path of any length: past PATH_MAX the path is
+// resolved in pieces shorter than it, from folder handle to folder handle,
+// so a file however deep in a tree opens (as `find` reaches it). Links are
+// followed as by the plain calls. Each sets errno and returns -1 on failure.
+int open_any_length(const char* path, int flags) noexcept;
+int stat_any_length(const char* path, struct stat* status) noexcept;
+#endif
 
 // Standard output and standard error write bytes as they are. On Windows it
 // also decides, once, whether each of them is a console (see write_text).

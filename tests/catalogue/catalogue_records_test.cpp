@@ -6,12 +6,18 @@
 
 #include <cstdio>
 #include <filesystem>
+
+#if !defined(_WIN32)
+#include <fnmatch.h>
+#endif
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "options.h"
 #include "records.h"
+#include "run.h"
 #include "scratch.h"
 #include "walk.h"
 #include "wildcards.h"
@@ -35,12 +41,12 @@ std::string apply(void (*append)(std::string&, std::string_view), std::string_vi
   return out;
 }
 
-TEST(CatalogueRecords, TsvEscapesTabNewlineAndBackslashOnly) {
+TEST(CatalogueRecords, TsvEscapesTabNewlineCarriageReturnAndBackslashOnly) {
   for (const Case& c : std::vector<Case>{{"plain", "plain"},
                                          {"a\tb", "a\\tb"},
                                          {"a\nb", "a\\nb"},
                                          {"a\\tb", "a\\\\tb"},
-                                         {"\r\"',", "\r\"',"},
+                                         {"\r\"',", "\\r\"',"},
                                          {"\xff\x01", "\xff\x01"}}) {
     EXPECT_EQ(apply(catalogue::append_tsv_field, c.in), c.out) << c.in;
   }
@@ -106,6 +112,83 @@ TEST(CatalogueRecords, AnImageWithoutNamesHasEmptyFields) {
       "{\"path\":\"x,y.tap\",\"number\":0,\"offset\":null,\"block_type\":null,\"name\":\"\"}\n");
 }
 
+// Messages are one line whatever the path or the reason holds.
+TEST(CatalogueRecords, MessagesEscapePathsAsTsvDoes) {
+  std::string text;
+  catalogue::append_message(text, "a\nb\tc\r\\.tap", "bad\nthing");
+  EXPECT_EQ(text, "tapnames-catalogue: a\\nb\\tc\\r\\\\.tap: bad\\nthing\n");
+}
+
+// A member's chain beside its path in JSON Lines, and the per-image records
+// in every format.
+TEST(CatalogueRecords, MembersAndImageRecords) {
+  const std::vector<std::string> chain = {"in!ner.zip", "x.tap"};
+  const std::vector<std::string> odd = {"\xff.zip", "x.tap"};
+  std::string out;
+  catalogue::append_record(out, catalogue::Format::Jsonl,
+                           {.path = "o.zip!in!ner.zip!x.tap",
+                            .members = chain,
+                            .number = 1,
+                            .offset = 8,
+                            .block_type = 2,
+                            .name = "N"});
+  const catalogue::ImageRecord image{.path = "o.zip!\xff.zip!x.tap",
+                                     .members = odd,
+                                     .bytes = 9,
+                                     .names = 2,
+                                     .first_name = "A,\"B\"",
+                                     .error = "cut\tshort"};
+  for (const catalogue::Format format :
+       {catalogue::Format::Tsv, catalogue::Format::Csv, catalogue::Format::Jsonl}) {
+    catalogue::append_image_header(out, format);
+    catalogue::append_image_record(out, format, image);
+  }
+  EXPECT_EQ(out,
+            R"({"path":"o.zip!in!ner.zip!x.tap","members":["in!ner.zip","x.tap"],"number":1,)"
+            R"("offset":8,"block_type":2,"name":"N"})"
+            "\n"
+            "path\tbytes\tnames\tfirst_name\terror\n"
+            "o.zip!\xff.zip!x.tap\t9\t2\tA,\"B\"\tcut\\tshort\n"
+            "path,bytes,names,first_name,error\r\n"
+            "o.zip!\xff.zip!x.tap,9,2,\"A,\"\"B\"\"\",cut\tshort\r\n"
+            R"({"path_base64":"by56aXAh/y56aXAheC50YXA=","members_base64":["/y56aXA=","eC50YXA="],)"
+            R"("bytes":9,"names":2,"first_name":"A,\"B\"","error":"cut\tshort"})"
+            "\n");
+}
+
+// The matcher that --exclude uses on Windows gives fnmatch's answers.
+TEST(CatalogueWalk, GlobMatchesAsFnmatch) {
+  struct Glob {
+    std::string_view pattern;
+    std::string_view name;
+    bool match;
+  };
+  for (const Glob& g : std::vector<Glob>{{"*.tap", "a.tap", true},
+                                         {"*.tap", "a.TAP", false},
+                                         {"*", ".hidden", true},
+                                         {"a*b*c", "aXbYbZc", true},
+                                         {"a*b*c", "aXbYbZ", false},
+                                         {"?.tap", "ab.tap", false},
+                                         {"[a-c]x", "bx", true},
+                                         {"[!a-c]x", "bx", false},
+                                         {"[^a-c]x", "dx", true},
+                                         {"[]a]", "]", true},
+                                         {"[a-]", "-", true},
+                                         {"\\*", "*", true},
+                                         {"\\*", "x", false},
+                                         {"[x", "[x", true},
+                                         {"**", "", true},
+                                         {"", "", true},
+                                         {"", "a", false},
+                                         {"sub?dir", "sub dir", true}}) {
+    EXPECT_EQ(catalogue::glob_match(g.pattern, g.name), g.match) << g.pattern << " " << g.name;
+#if !defined(_WIN32)
+    EXPECT_EQ(fnmatch(std::string(g.pattern).c_str(), std::string(g.name).c_str(), 0) == 0, g.match)
+        << g.pattern << " " << g.name;
+#endif
+  }
+}
+
 TEST(CatalogueOptions, ValuesJoinedOrApartAndBundledFlags) {
   const auto parsed = catalogue::parse_options(
       {"-e0q", "-j3", "--format=csv", "--files-from", "list", "--", "-dash.tap", "x"});
@@ -118,12 +201,25 @@ TEST(CatalogueOptions, ValuesJoinedOrApartAndBundledFlags) {
   EXPECT_EQ(o.paths, (std::vector<std::string>{"-dash.tap", "x"}));
   EXPECT_EQ(catalogue::parse_options({"-j", "2", "-"}).options.paths,
             std::vector<std::string>{"-"});
+  const auto walk = catalogue::parse_options(
+      {"--max-depth=0", "--exclude", "*.bak", "--exclude=x", "--one-file-system", "--images", "d"});
+  ASSERT_EQ(walk.action, catalogue::Action::Run) << walk.error;
+  EXPECT_EQ(walk.options.max_depth, 0U);
+  EXPECT_EQ(walk.options.excludes, (std::vector<std::string>{"*.bak", "x"}));
+  EXPECT_TRUE(walk.options.one_file_system && walk.options.images);
+  EXPECT_FALSE(catalogue::parse_options({"d"}).options.max_depth.has_value());
   for (const auto& bad : std::vector<std::vector<std::string_view>>{{"-j"},
                                                                     {"-j", "x"},
                                                                     {"-j", "257"},
                                                                     {"--jobs=0"},
                                                                     {"--format", "xml"},
                                                                     {"--follow=1"},
+                                                                    {"--max-depth", "-1"},
+                                                                    {"--max-depth="},
+                                                                    {"--exclude"},
+                                                                    {"--images=1"},
+                                                                    {"d", ""},
+                                                                    {"--", ""},
                                                                     {"-z"}}) {
     EXPECT_EQ(catalogue::parse_options(bad).action, catalogue::Action::UsageError) << bad[0];
   }

@@ -5,19 +5,27 @@
 // image, a tab, quotes and a non-UTF-8 byte in paths), catalogued in every
 // format under one and two jobs, with standard output, standard error and
 // the status checked apart; a second one of archives inside archives and
-// compressed images, damaged, nested too deep or a bomb; and what standard
-// input holds, told by its first bytes.
+// compressed images, damaged, nested too deep or a bomb; what standard input
+// holds, told by its first bytes; and the walk's limits: a tree far deeper
+// than PATH_MAX, names with control codes, a real signal, a full disk, no
+// thread to be had, the progress line on a terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,15 +42,24 @@ using tapes::TapeBuilder;
 using support::Outcome;
 using support::slurp;
 
-// Runs the catalogue in `folder` with `args`, `input` on standard input; as
-// an ordinary user with `unprivileged`, when the tests run as root.
-Outcome run(const fs::path& folder, std::vector<std::string> args, const std::string& input = {},
-            bool unprivileged = false) {
+struct How {
+  std::string input;                  // on standard input
+  bool unprivileged = false;          // as an ordinary user, when the tests run as root
+  const char* out_path = nullptr;     // standard output to this file instead
+  bool one_process = false;           // no thread can be started (with `unprivileged`)
+  const char* terminal = nullptr;     // standard error to this terminal
+  bool out_to_terminal = false;       // and standard output too
+  std::function<void(pid_t)> during;  // done while it runs
+};
+
+// Runs the catalogue in `folder` with `args`, as `how` says. The time in the
+// summary is written "T".
+Outcome run_how(const fs::path& folder, std::vector<std::string> args, const How& how) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   int in[2];
   if (out == nullptr || err == nullptr || pipe(in) != 0 ||
-      write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+      write(in[1], how.input.data(), how.input.size()) != static_cast<ssize_t>(how.input.size())) {
     return {};
   }
   close(in[1]);
@@ -55,22 +72,43 @@ Outcome run(const fs::path& folder, std::vector<std::string> args, const std::st
   const pid_t pid = fork();
   if (pid == 0) {
     constexpr uid_t kNobody = 65534;
-    if (unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+    if (how.unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
       _exit(126);
+    }
+    const rlimit single{1, 1};
+    if (how.one_process) {
+      // A sanitizer's leak check needs a thread of its own at the end.
+      setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+      if (setrlimit(RLIMIT_NPROC, &single) != 0) {
+        _exit(126);
+      }
     }
     if (chdir(folder.c_str()) != 0) {
       _exit(127);
     }
+    const int out_file = how.out_path != nullptr ? open(how.out_path, O_WRONLY) : fileno(out);
+    const int tty = how.terminal != nullptr ? open(how.terminal, O_RDWR | O_NOCTTY) : -1;
     dup2(in[0], 0);
-    dup2(fileno(out), 1);
-    dup2(fileno(err), 2);
+    dup2(how.out_to_terminal ? tty : out_file, 1);
+    dup2(tty >= 0 ? tty : fileno(err), 2);
     execv(argv[0], argv.data());
     _exit(127);
   }
   close(in[0]);
+  if (how.during) {
+    how.during(pid);
+  }
   int status = 0;
   waitpid(pid, &status, 0);
-  return {slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  Outcome outcome{slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  outcome.err =
+      std::regex_replace(outcome.err, std::regex(" read in [0-9.]+ s\n"), " read in T s\n");
+  return outcome;
+}
+
+Outcome run(const fs::path& folder, std::vector<std::string> args, const std::string& input = {},
+            bool unprivileged = false) {
+  return run_how(folder, std::move(args), {.input = input, .unprivileged = unprivileged});
 }
 
 void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -129,7 +167,8 @@ const std::string kTsv =
 const std::string kErr =
     "tapnames-catalogue: coll/fifo.tap: skipped: a FIFO\n"
     "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of file)\n"
-    "tapnames-catalogue: 10 images, 9 names, 2 images without names, 1 failure\n";
+    "tapnames-catalogue: 10 images, 9 names, 2 images without names, 1 skipped, 1 failure, "
+    "136019 bytes read in T s\n";
 
 TEST_F(Catalogue, TsvInTheSameOrderWhateverTheJobs) {
   for (const char* jobs : {"1", "2"}) {
@@ -173,9 +212,9 @@ TEST_F(Catalogue, EveryFormatWithImagesWithoutNames) {
       "\n"
       R"({"path":"coll/a.tap","number":2,"offset":16248,"block_type":2,"name":"BETA"})"
       "\n"
-      R"({"path":"coll/arc.zip!empty.tap","number":0,"offset":null,"block_type":null,"name":""})"
+      R"({"path":"coll/arc.zip!empty.tap","members":["empty.tap"],"number":0,"offset":null,"block_type":null,"name":""})"
       "\n"
-      R"({"path":"coll/arc.zip!games/Z.TAP","number":1,"offset":8000,"block_type":1,"name":"ZIPPED"})"
+      R"({"path":"coll/arc.zip!games/Z.TAP","members":["games/Z.TAP"],"number":1,"offset":8000,"block_type":1,"name":"ZIPPED"})"
       "\n"
       R"({"path":"coll/empty.tap","number":0,"offset":null,"block_type":null,"name":""})"
       "\n"
@@ -212,13 +251,26 @@ TEST_F(Catalogue, FollowsLinksOnlyWhenAsked) {
             "tapnames-catalogue: coll/loop: link to a folder that contains it, not followed\n"
             "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of "
             "file)\n");
+  // Never into /proc or /sys through a link (when they are file systems of
+  // their own), with the link named.
+  struct stat root {};
+  struct stat proc {};
+  if (stat("/", &root) == 0 && stat("/proc", &proc) == 0 && proc.st_dev != root.st_dev) {
+    fs::create_directory(root_ / "special");
+    fs::create_directory_symlink("/proc", root_ / "special" / "proc");
+    const Outcome special = run(root_, {"-L", "-q", "special"});
+    EXPECT_EQ(special.err,
+              "tapnames-catalogue: special/proc: link into /proc or /sys, not followed\n");
+    EXPECT_EQ(special.status, 0);
+  }
 }
 
 TEST_F(Catalogue, StatusesAndMessages) {
   const Outcome clean = run(root_, {"coll/a.tap", "coll/sub dir/g.tap.gz"});
   EXPECT_EQ(clean.status, 0);
   EXPECT_EQ(clean.err,
-            "tapnames-catalogue: 2 images, 3 names, 0 images without names, 0 failures\n");
+            "tapnames-catalogue: 2 images, 3 names, 0 images without names, 0 skipped, 0 "
+            "failures, 33624 bytes read in T s\n");
 
   const Outcome missing = run(root_, {"-q", "nowhere", "coll/Upper.TAP"});
   EXPECT_EQ(missing.out,
@@ -242,6 +294,30 @@ TEST_F(Catalogue, StatusesAndMessages) {
     EXPECT_EQ(got.out, "");
     EXPECT_NE(got.err.find("Try 'tapnames-catalogue --help'"), std::string::npos);
   }
+  // With no path, what is in the current folder is named alike, without "./",
+  // files and the contents of folders, and sorted as one.
+  const Outcome here = run(root_ / "coll", {"-q", "--exclude", "[-at\xff]*"});
+  EXPECT_EQ(here.out,
+            "path\tnumber\toffset\tblock_type\tname\n"
+            "Upper.TAP\t1\t8000\t1\tUP\n"
+            "sub dir/bad.tap.gz\t1\t8000\t1\tCUT\n"
+            "sub dir/g.tap.gz\t1\t8000\t1\tGZIP\n");
+
+  // An empty path (an unset variable) is a usage error, not the current folder.
+  const Outcome empty = run(root_, {"coll/a.tap", ""});
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.out, "");
+
+  // "-" is standard input, read as one image, in its place in path order.
+  const Outcome input = run(root_, {"-q", "coll/Upper.TAP", "-"}, {'\0'});
+  EXPECT_EQ(input.status, 0);
+  EXPECT_EQ(input.out, "path\tnumber\toffset\tblock_type\tname\ncoll/Upper.TAP\t1\t8000\t1\tUP\n");
+  const auto tape = one_name("PIPED");
+  const Outcome piped = run(root_, {"-q", "--images", "-"}, std::string(tape.begin(), tape.end()));
+  EXPECT_EQ(piped.out, "path\tbytes\tnames\tfirst_name\terror\n-\t" + std::to_string(tape.size()) +
+                           "\t1\tPIPED\t\n");
+  EXPECT_EQ(run(root_, {"--files-from", "-", "-"}, "coll/a.tap\n").status, 2);
+
   const Outcome help = run(root_, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: tapnames-catalogue", 0), 0U);
@@ -266,6 +342,9 @@ TEST_F(Catalogue, ReportsAFolderItCannotRead) {
   // Root reads every folder, so the catalogue then runs as nobody.
   fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                              fs::perms::others_read | fs::perms::others_exec);
+  if (geteuid() == 0 && run(root_, {"-V"}, {}, true).status != 0) {
+    GTEST_SKIP() << "nobody cannot enter the folders of the build tree or of " << root_;
+  }
   fs::create_directory(root_ / "coll" / "locked");
   fs::permissions(root_ / "coll" / "locked", fs::perms::none);
   const Outcome got = run(root_, {"-q", "coll"}, {}, true);
@@ -276,6 +355,303 @@ TEST_F(Catalogue, ReportsAFolderItCannotRead) {
             "tapnames-catalogue: coll/sub dir/bad.tap.gz: truncated gzip data (unexpected end of "
             "file)\n");
   EXPECT_EQ(got.out, kTsv);
+  EXPECT_EQ(got.status, 1);
+}
+
+// One record per image in every format: path, bytes, names, the first name
+// and the error, empty when it was read whole; failed images are records too.
+TEST_F(Catalogue, ImageRecordsInEveryFormat) {
+  const std::string bad = "truncated gzip data (unexpected end of file)";
+  struct Row {
+    const char* format;
+    std::string expected;
+  };
+  for (
+      const Row& row : std::vector<Row>{
+          {"tsv",
+           "path\tbytes\tnames\tfirst_name\terror\n"
+           "coll/a.tap\t16496\t2\tALPHA\t\n"
+           "coll/arc.zip!empty.tap\t500\t0\t\t\n"
+           "coll/arc.zip!games/Z.TAP\t17128\t1\tZIPPED\t\n"
+           "coll/empty.tap\t0\t0\t\t\n"
+           "coll/sub dir/bad.tap.gz\t16255\t1\tCUT\t" +
+               bad + "\n"},
+          {"csv",
+           "path,bytes,names,first_name,error\r\n"
+           "coll/a.tap,16496,2,ALPHA,\r\n"
+           "coll/arc.zip!empty.tap,500,0,,\r\n"
+           "coll/arc.zip!games/Z.TAP,17128,1,ZIPPED,\r\n"
+           "coll/empty.tap,0,0,,\r\n"
+           "coll/sub dir/bad.tap.gz,16255,1,CUT," +
+               bad + "\r\n"},
+          {"jsonl",
+           R"({"path":"coll/a.tap","bytes":16496,"names":2,"first_name":"ALPHA","error":""})"
+           "\n"
+           R"({"path":"coll/arc.zip!empty.tap","members":["empty.tap"],"bytes":500,"names":0,"first_name":"","error":""})"
+           "\n"
+           R"({"path":"coll/arc.zip!games/Z.TAP","members":["games/Z.TAP"],"bytes":17128,"names":1,"first_name":"ZIPPED","error":""})"
+           "\n"
+           R"({"path":"coll/empty.tap","bytes":0,"names":0,"first_name":"","error":""})"
+           "\n"
+           R"({"path":"coll/sub dir/bad.tap.gz","bytes":16255,"names":1,"first_name":"CUT","error":")" +
+               bad + "\"}\n"}}) {
+    const Outcome got = run(root_, {"-q", "-j2", "--images", "--format", row.format, "--exclude",
+                                    "[-Ut\xff]*", "--exclude", "g.tap.gz", "coll"});
+    EXPECT_EQ(got.out, row.expected) << row.format;
+    EXPECT_EQ(got.status, 1) << row.format;
+  }
+  // An archive that cannot be read is a record as well, in its place.
+  write_file(root_ / "coll" / "sub dir" / "junk.zip", {'n', 'o', 't'});
+  const Outcome junk = run(root_, {"-q", "--images", "coll/sub dir"});
+  EXPECT_EQ(junk.out,
+            "path\tbytes\tnames\tfirst_name\terror\n"
+            "coll/sub dir/bad.tap.gz\t16255\t1\tCUT\t" +
+                bad +
+                "\n"
+                "coll/sub dir/g.tap.gz\t17128\t1\tGZIP\t\n"
+                "coll/sub dir/junk.zip\t0\t0\t\tUnrecognized archive format\n");
+  EXPECT_EQ(junk.status, 1);
+}
+
+// --exclude against names met while walking (never the paths given), and
+// --max-depth below each path given; --one-file-system on one file system
+// changes nothing.
+TEST_F(Catalogue, WalkLimits) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string paths;  // the path of each record, one a line
+  };
+  for (const Row& row : std::vector<Row>{
+           // Case counts: "*.tap" is not "Upper.TAP".
+           {{"--exclude", "*.zip", "--exclude", "[!s]*.tap", "coll"},
+            "coll/Upper.TAP\ncoll/sub dir/bad.tap.gz\ncoll/sub dir/g.tap.gz\n"},
+           {{"--exclude", "sub?dir", "--exclude", "*[a-z].tap", "coll"},
+            "coll/-dash \"q\".tap\ncoll/Upper.TAP\ncoll/arc.zip!games/Z.TAP\ncoll/\xff.tap\n"},
+           {{"--exclude", "coll", "--exclude", "\\-*", "--exclude", "*.TAP", "coll/a.tap",
+             "coll/-dash \"q\".tap", "coll/sub dir"},
+            "coll/-dash \"q\".tap\ncoll/a.tap\ncoll/a.tap\ncoll/sub dir/bad.tap.gz\n"
+            "coll/sub dir/g.tap.gz\n"},
+           {{"--max-depth", "0", "coll", "coll/Upper.TAP"}, "coll/Upper.TAP\n"},
+           {{"--max-depth=1", "--exclude=[-ta]*", "--exclude", "*.zip", "coll"},
+            "coll/Upper.TAP\ncoll/\xff.tap\n"},
+           {{"--max-depth", "2", "--one-file-system", "--exclude", "[^sg]*", "coll"},
+            "coll/sub dir/g.tap.gz\n"}}) {
+    std::vector<std::string> args = {"-q", "--format", "csv"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome got = run(root_, args);
+    std::string paths;
+    const std::regex record(R"((^|\n)("(?:[^"]|"")*"|[^,\n]*),[1-9])");
+    for (auto it = std::sregex_iterator(got.out.begin(), got.out.end(), record);
+         it != std::sregex_iterator(); ++it) {
+      std::string path = (*it)[2];
+      if (path.starts_with('"')) {
+        path = std::regex_replace(path.substr(1, path.size() - 2), std::regex("\"\""), "\"");
+      }
+      paths += path + "\n";
+    }
+    EXPECT_EQ(paths, row.paths) << row.args[0] << " " << row.args[1];
+  }
+  EXPECT_EQ(run(root_, {"--max-depth", "-1", "coll"}).status, 2);
+}
+
+// Paths with control codes are escaped alike in records and in messages,
+// so that each stays one line.
+TEST_F(Catalogue, EscapesNamesOnStandardOutputAndError) {
+  struct Row {
+    std::string name;
+    std::string escaped;
+  };
+  // In the order of their bytes, as they are written.
+  const std::vector<Row> rows = {{"back\\", "back\\\\"},
+                                 {"cr\r", "cr\\r"},
+                                 {"new\nline", "new\\nline"},
+                                 {"tab\there", "tab\\there"}};
+  fs::create_directory(root_ / "odd");
+  std::vector<std::uint8_t> cut = tapes::gzip_bytes(one_name("CUT"));
+  cut.resize(cut.size() / 2);
+  for (const Row& row : rows) {
+    write_file(root_ / "odd" / (row.name + ".tap.gz"), cut);
+  }
+  const Outcome got = run(root_, {"odd"});
+  std::string out = "path\tnumber\toffset\tblock_type\tname\n";
+  std::string err;
+  for (const Row& row : rows) {
+    out += "odd/" + row.escaped + ".tap.gz\t1\t8000\t1\tCUT\n";
+    err += "tapnames-catalogue: odd/" + row.escaped +
+           ".tap.gz: truncated gzip data (unexpected end of file)\n";
+  }
+  EXPECT_EQ(got.out, out);
+  EXPECT_EQ(got.err, err +
+                         "tapnames-catalogue: 4 images, 4 names, 0 images without names, 0 "
+                         "skipped, 4 failures, 65020 bytes read in T s\n");
+  EXPECT_EQ(got.status, 1);
+}
+
+// An image 600 folders down, its path far past PATH_MAX, is found and read,
+// while the process may hold no more than 64 files open at once.
+TEST_F(Catalogue, WalksFarPastPathMax) {
+  constexpr int kDepth = 600;
+  std::string path = "deep";
+  fs::create_directory(root_ / path);
+  int folder = open((root_ / path).c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < kDepth && folder >= 0; ++level) {
+    const std::string name = "folder-" + std::to_string(level);
+    path += "/" + name;
+    ASSERT_EQ(mkdirat(folder, name.c_str(), 0755), 0);
+    const int next = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(folder);
+    folder = next;
+  }
+  ASSERT_GE(folder, 0);
+  const auto tape = one_name("DEEP");
+  const auto put = [folder](const char* name, const std::vector<std::uint8_t>& bytes) {
+    const int file = openat(folder, name, O_WRONLY | O_CREAT, 0644);
+    EXPECT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+  };
+  put("x.tap", tape);
+  put("y.zip", tapes::zip_bytes({{"in.tap", one_name("ZIPPED DEEP")}}));
+  put("z.tap.gz", tapes::gzip_bytes(one_name("GZIPPED DEEP")));
+  close(folder);
+  ASSERT_GT(path.size(), std::size_t{PATH_MAX});
+
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  rlimit low = old;
+  low.rlim_cur = 64;
+  setrlimit(RLIMIT_NOFILE, &low);
+  const Outcome walked = run(root_, {"-j2", "deep"});
+  const Outcome named = run(root_, {"-q", "--images", path + "/x.tap", path + "/y.zip"});
+  const Outcome shallow = run(root_, {"-q", "--max-depth", std::to_string(kDepth), "deep"});
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(walked.out, "path\tnumber\toffset\tblock_type\tname\n" + path +
+                            "/x.tap\t1\t8000\t1\tDEEP\n" + path +
+                            "/y.zip!in.tap\t1\t8000\t1\tZIPPED DEEP\n" + path +
+                            "/z.tap.gz\t1\t8000\t1\tGZIPPED DEEP\n");
+  EXPECT_EQ(walked.err,
+            "tapnames-catalogue: 3 images, 3 names, 0 images without names, 0 skipped, "
+            "0 failures, 51384 bytes read in T s\n");
+  EXPECT_EQ(walked.status, 0);
+  EXPECT_EQ(named.out, "path\tbytes\tnames\tfirst_name\terror\n" + path +
+                           "/x.tap\t17128\t1\tDEEP\t\n" + path +
+                           "/y.zip!in.tap\t17128\t1\tZIPPED DEEP\t\n");
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(shallow.out, "path\tnumber\toffset\tblock_type\tname\n");
+}
+
+// On SIGINT or SIGTERM the records of the images read before it are written
+// whole, the summary counts them, "interrupted" is said, and the status is
+// 130, even while a worker is blocked reading a FIFO.
+TEST_F(Catalogue, InterruptedByASignal) {
+  for (const int number : {SIGINT, SIGTERM}) {
+    const fs::path fifo = root_ / "coll" / "fifo.tap";
+    int writer = -1;  // held open till the catalogue has ended: no end of file for it
+    const Outcome got = run_how(root_, {"-j1", "coll/a.tap", "coll/fifo.tap"},
+                                {.during = [&fifo, &writer, number](pid_t pid) {
+                                  // Opened once the catalogue reads it, after a.tap.
+                                  writer = open(fifo.c_str(), O_WRONLY);
+                                  kill(pid, number);
+                                }});
+    close(writer);
+    EXPECT_EQ(got.out,
+              "path\tnumber\toffset\tblock_type\tname\n"
+              "coll/a.tap\t1\t8000\t1\tALPHA\n"
+              "coll/a.tap\t2\t16248\t2\tBETA\n")
+        << number;
+    EXPECT_EQ(got.err,
+              "tapnames-catalogue: 1 image, 2 names, 0 images without names, 0 skipped, 0 "
+              "failures, 16496 bytes read in T s\n"
+              "tapnames-catalogue: interrupted\n")
+        << number;
+    EXPECT_EQ(got.status, 130) << number;
+  }
+}
+
+// When no thread can be started, the records, messages and status are those
+// of any number of jobs.
+TEST_F(Catalogue, ReadsAloneWhenNoThreadStarts) {
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  if (geteuid() == 0 && run(root_, {"-V"}, {}, true).status != 0) {
+    GTEST_SKIP() << "nobody cannot enter the folders of the build tree or of " << root_;
+  }
+  if (run_how(root_, {"-V"}, {.unprivileged = true, .one_process = true}).status != 0) {
+    GTEST_SKIP() << "no program starts with one process allowed here (under an emulator)";
+  }
+  const Outcome got =
+      run_how(root_, {"-j", "4", "coll"}, {.unprivileged = true, .one_process = true});
+  EXPECT_EQ(got.out, kTsv);
+  EXPECT_EQ(got.err, kErr);
+  EXPECT_EQ(got.status, 1);
+}
+
+// The progress line is drawn on a terminal only when standard output is not
+// that terminal too (then the records are the progress), and never with -q.
+TEST_F(Catalogue, ProgressOnlyWhereItCannotMeetTheRecords) {
+  struct Row {
+    bool out_to_terminal;
+    bool quiet;
+    bool drawn;
+  };
+  for (const Row& row :
+       std::vector<Row>{{false, false, true}, {true, false, false}, {false, true, false}}) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::vector<std::string> args = {"-j1", "coll/a.tap", "coll/fifo.tap"};
+    if (row.quiet) {
+      args.emplace_back("-q");
+    }
+    const fs::path fifo = root_ / "coll" / "fifo.tap";
+    std::string screen;
+    const Outcome got = run_how(root_, args,
+                                {.terminal = terminal.c_str(),
+                                 .out_to_terminal = row.out_to_terminal,
+                                 .during = [&fifo, master, &screen](pid_t) {
+                                   // The FIFO holds the run up long enough for the line to be
+                                   // drawn.
+                                   const int writer = open(fifo.c_str(), O_WRONLY);
+                                   usleep(500000);
+                                   close(writer);
+                                   // What the terminal got, until the catalogue has closed it
+                                   // (EIO).
+                                   fcntl(master, F_SETFL, O_NONBLOCK);
+                                   std::array<char, 4096> chunk{};
+                                   for (int tries = 0; tries < 500; ++tries) {
+                                     const ssize_t count = read(master, chunk.data(), chunk.size());
+                                     if (count > 0) {
+                                       screen.append(chunk.data(), static_cast<std::size_t>(count));
+                                     } else if (count < 0 && errno != EAGAIN) {
+                                       break;
+                                     } else {
+                                       usleep(10000);
+                                     }
+                                   }
+                                 }});
+    close(master);
+    EXPECT_EQ(
+        screen.find("\r1/2 files, 1 image, 2 names, 0 skipped, 0 failures") != std::string::npos,
+        row.drawn)
+        << screen;
+    EXPECT_EQ(got.out.find('\r'), std::string::npos);
+    if (row.out_to_terminal) {
+      EXPECT_NE(screen.find("coll/a.tap\t2\t16248\t2\tBETA"), std::string::npos) << screen;
+    }
+  }
+}
+
+// Output that cannot be written is a failure, named and counted.
+TEST_F(Catalogue, CountsAFailedWrite) {
+  if (access("/dev/full", W_OK) != 0) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  const Outcome got = run_how(root_, {"coll/a.tap"}, {.out_path = "/dev/full"});
+  EXPECT_EQ(got.err,
+            "tapnames-catalogue: cannot write output: No space left on device\n"
+            "tapnames-catalogue: 1 image, 2 names, 0 images without names, 0 skipped, 1 failure, "
+            "16496 bytes read in T s\n");
   EXPECT_EQ(got.status, 1);
 }
 

@@ -10,7 +10,8 @@ source "$1"
 program=$2
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
-cd "$work" && mkdir games && touch one.tap TWO.TAP three.Tap.GZ pack.zip old.tar.xz notes.txt ||
+cd "$work" && mkdir games &&
+  touch one.tap TWO.TAP three.Tap.GZ four.tap.zst pack.zip old.tar.xz notes.txt ||
   exit 1
 failures=0
 expect() {  # expected words, then the command line with the word being completed last
@@ -38,8 +39,16 @@ case $program in
     ;;
   tapnames-catalogue)
     expect "--files-from --follow --format" tapnames-catalogue --f
+    expect "--escape --exclude" tapnames-catalogue --e
+    expect "--images" tapnames-catalogue --im
     expect "csv" tapnames-catalogue --format c
-    expect "TWO.TAP games old.tar.xz one.tap pack.zip three.Tap.GZ" tapnames-catalogue -e ""
+    expect "csv" tapnames-catalogue --format=c
+    expect "csv jsonl tsv" tapnames-catalogue --format =
+    expect "jsonl" tapnames-catalogue --format = j
+    expect "" tapnames-catalogue --exclude ""
+    expect "0 1 2 3 4 5 6 7 8 9" tapnames-catalogue --max-depth=
+    expect "TWO.TAP four.tap.zst games old.tar.xz one.tap pack.zip three.Tap.GZ" \
+      tapnames-catalogue -e ""
     expect "notes.txt" tapnames-catalogue --files-from n
     ;;
   tapnames-inspect)
