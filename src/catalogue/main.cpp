@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "database.h"
 #include "options.h"
 #include "platform.h"
 #include "progress.h"
@@ -52,6 +54,25 @@ int catalogue_main(int argc, const char* const* argv) {
     case catalogue::Action::Run:
       break;
   }
+  // --db: the database opened, and a question answered from it alone.
+  std::unique_ptr<catalogue::Database> database;
+  if (!options.database.empty()) {
+    std::string error;
+    const bool asked = options.question != catalogue::Question::None;
+    database = catalogue::open_database(options.database, !asked, error);
+    if (!database) {
+      message(options.database, error);
+      return kFailure;
+    }
+    if (asked) {
+      if (!database->ask(options.question, options.search, options.format, options.escape, stdout,
+                         error)) {
+        message(options.database, error);
+        return kFailure;
+      }
+      return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : kFailure;
+    }
+  }
   const bool lists_read = std::all_of(
       options.files_from.begin(), options.files_from.end(), [&options](const std::string& list) {
         std::string error;
@@ -72,30 +93,64 @@ int catalogue_main(int argc, const char* const* argv) {
   }
 
   std::uint64_t walk_failures = 0;
+  std::vector<std::string> unread;  // what the walk could not read: kept in the database
   const std::vector<catalogue::Source> sources =
       catalogue::find_sources(options.paths, options.follow,
                               [&](std::string_view path, std::string_view reason, bool failure) {
                                 message(path, reason);
                                 walk_failures += failure ? 1 : 0;
+                                if (failure) {
+                                  unread.emplace_back(path);
+                                }
                               });
+
+  // --db: only the sources new or changed are read, into the database.
+  catalogue::Plan plan;
+  if (database) {
+    std::string error;
+    if (!database->plan(sources, options.paths, unread, options.hashes, options.escape, plan,
+                        error)) {
+      message(options.database, error);
+      return kFailure;
+    }
+    database->start();
+  }
 
   static std::array<char, std::size_t{1} << 16U> out_buffer;  // fewer, larger writes
   std::setvbuf(stdout, out_buffer.data(), _IOFBF, out_buffer.size());
   std::string header;
-  catalogue::append_header(header, options.format);
+  if (!database) {
+    catalogue::append_header(header, options.format);
+  }
   std::fputs(header.c_str(), stdout);
-  catalogue::RunResult result = catalogue::run_catalogue(sources,
-                                                         {.format = options.format,
-                                                          .escape = options.escape,
-                                                          .all_images = options.all_images,
-                                                          .jobs = options.jobs,
-                                                          .progress = !options.quiet},
-                                                         stdout, stderr);
+  catalogue::RunResult result =
+      catalogue::run_catalogue(database ? plan.to_read : sources,
+                               {.format = options.format,
+                                .escape = options.escape,
+                                .all_images = options.all_images && !database,
+                                .jobs = options.jobs,
+                                .progress = !options.quiet,
+                                .database = database.get()},
+                               stdout, stderr);
   result.summary.failures += walk_failures;
+  bool stored = true;
+  if (database) {
+    std::string error;
+    stored = database->finish(error);
+    if (!stored) {
+      message(options.database, "cannot write: " + error);
+    }
+  }
   if (!options.quiet) {
     catalogue::print_summary(result.summary, stderr);
+    if (database) {
+      std::fprintf(stderr,
+                   "tapnames-catalogue: %s: %" PRIu64 " images read, %" PRIu64
+                   " unchanged, %" PRIu64 " removed\n",
+                   options.database.c_str(), result.summary.images, plan.unchanged, plan.removed);
+    }
   }
-  return result.write_failed || result.summary.failures != 0 ? kFailure : 0;
+  return result.write_failed || !stored || result.summary.failures != 0 ? kFailure : 0;
 }
 
 }  // namespace

@@ -30,11 +30,44 @@ constexpr std::string_view kHelp =
     "      --format FORMAT    tsv (default), csv or jsonl\n"
     "      --all-images       a record (number 0) for each image without names\n"
     "  -q, --quiet            no progress line and no summary on standard error\n"
+    "      --db FILE          keep the catalogue in the SQLite database FILE instead\n"
+    "                         of writing records: only new and changed images are\n"
+    "                         read, and those gone from under each PATH removed\n"
+    "      --hashes LIST      with --db, also crc32, md5 and/or sha1 of each image\n"
+    "      --duplicates       from --db: images with the same bytes, grouped\n"
+    "      --search TEXT      from --db: the names holding TEXT, in any case\n"
+    "      --stats            from --db: images, names, bytes, failures, duplicates\n"
     "  -h, --help             show this help and exit\n"
     "  -V, --version          show the version and exit\n"
     "\n"
     "Exit status: 0 when everything was read, 1 when anything failed, 2 for a\n"
     "usage error.\n";
+
+constexpr std::string_view kNoDatabase =
+    "\nThis build of tapnames-catalogue has no database: --db, --hashes,\n"
+    "--duplicates, --search and --stats are refused.\n";
+
+// "crc32,md5" and the like, in any order; nothing for an unknown name.
+std::optional<HashChoice> parse_hashes(std::string_view list) {
+  HashChoice choice;
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view name = list.substr(0, comma);
+    if (name == "crc32") {
+      choice.crc32 = true;
+    } else if (name == "md5") {
+      choice.md5 = true;
+    } else if (name == "sha1") {
+      choice.sha1 = true;
+    } else {
+      return std::nullopt;
+    }
+    if (comma == std::string_view::npos) {
+      return choice;
+    }
+    list.remove_prefix(comma + 1);
+  }
+}
 
 std::optional<unsigned> parse_jobs(std::string_view text) {
   unsigned value = 0;
@@ -63,6 +96,7 @@ class Parser {
         short_options(arg.substr(1));
       }
     }
+    check_database();
     return std::move(parsed_);
   }
 
@@ -95,6 +129,31 @@ class Parser {
     }
   }
 
+  // --db and its questions: a question reads no images, and needs --db.
+  void check_database() {
+    const Options& options = parsed_.options;
+    const bool asked = options.question != Question::None;
+    if (parsed_.action != Action::Run ||
+        (options.database.empty() && !asked && !options.hashes.crc32 && !options.hashes.md5 &&
+         !options.hashes.sha1)) {
+      return;
+    }
+    if (!has_database()) {
+      fail("this build of tapnames-catalogue has no database (--db)");
+    } else if (options.database.empty()) {
+      fail("--hashes, --duplicates, --search and --stats need --db FILE");
+    } else if (asked && (!options.paths.empty() || !options.files_from.empty())) {
+      fail("--duplicates, --search and --stats read no images: give no PATH");
+    }
+  }
+
+  void ask(Question question) {
+    if (parsed_.options.question != Question::None && parsed_.options.question != question) {
+      fail("one of --duplicates, --search and --stats at a time");
+    }
+    parsed_.options.question = question;
+  }
+
   void long_option(std::string_view body) {
     Options& options = parsed_.options;
     std::optional<std::string_view> joined;
@@ -103,7 +162,8 @@ class Parser {
       body = body.substr(0, equals);
     }
     const std::string option = "--" + std::string(body);
-    const bool takes_value = body == "jobs" || body == "format" || body == "files-from";
+    const bool takes_value = body == "jobs" || body == "format" || body == "files-from" ||
+                             body == "db" || body == "hashes" || body == "search";
     if (joined && !takes_value) {
       fail("option '" + option + "' takes no value");
       return;
@@ -118,6 +178,10 @@ class Parser {
       options.all_images = true;
     } else if (body == "quiet") {
       options.quiet = true;
+    } else if (body == "duplicates") {
+      ask(Question::Duplicates);
+    } else if (body == "stats") {
+      ask(Question::Stats);
     } else if (body == "help") {
       parsed_.action = Action::Help;
     } else if (body == "version") {
@@ -129,6 +193,19 @@ class Parser {
         set_jobs(*text);
       } else if (body == "files-from") {
         options.files_from.emplace_back(*text);
+      } else if (body == "db" && text->empty()) {
+        fail("option '--db' needs a file name");
+      } else if (body == "db") {
+        options.database = *text;
+      } else if (body == "search") {
+        ask(Question::Search);
+        options.search = *text;
+      } else if (body == "hashes") {
+        if (const auto hashes = parse_hashes(*text)) {
+          options.hashes = *hashes;
+        } else {
+          fail("unknown hashes '" + std::string(*text) + "' (crc32, md5, sha1, joined by commas)");
+        }
       } else if (const auto format = parse_format(*text)) {
         options.format = *format;
       } else {
@@ -186,7 +263,9 @@ Parsed parse_options(const std::vector<std::string_view>& args) {
 }
 
 std::string_view help_text() {
-  return kHelp;
+  static const std::string text =
+      std::string(kHelp) + std::string(has_database() ? std::string_view() : kNoDatabase);
+  return text;
 }
 
 }  // namespace catalogue

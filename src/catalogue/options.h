@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "database.h"
 #include "records.h"
 
 namespace catalogue {
@@ -21,6 +22,11 @@ struct Options {
   Format format = Format::Tsv;
   bool all_images = false;  // a record for every image without names too
   bool quiet = false;       // no progress line, no summary
+  // The collection kept in a database (database.h).
+  std::string database;                // --db FILE
+  HashChoice hashes;                   // --hashes crc32,md5,sha1
+  Question question = Question::None;  // --duplicates, --search TEXT, --stats
+  std::string search;                  // the TEXT of --search
 };
 
 enum class Action { Run, Help, Version, UsageError };

@@ -42,6 +42,9 @@ class ImageSink {
   // The source failed outside any image: it cannot be opened, or an archive
   // is damaged between members.
   virtual void fail(std::string_view error) = 0;
+  // The next member's own modification time, in nanoseconds since 1970,
+  // told before its begin() when its archive keeps one.
+  virtual void member_time(std::int64_t /*nanoseconds*/) {}
 };
 
 // Reads `source` into `sink` through `buffer` (kPieceSize bytes).

@@ -34,14 +34,17 @@ struct Slot {
 // Turns the images of one source into records.
 class RecordSink final : public ImageSink {
  public:
-  RecordSink(tapnames::Scanner& scanner, const RunSettings& settings)
-      : scanner_(scanner), settings_(settings) {}
+  RecordSink(tapnames::Scanner& scanner, const RunSettings& settings, SourceFeed* feed)
+      : scanner_(scanner), settings_(settings), feed_(feed) {}
 
   // Starts a new source, whose records go to `slot`.
   void start(const Source& source, Slot& slot) {
     source_ = &source;
     slot_ = &slot;
     members_.clear();
+    if (feed_ != nullptr) {
+      feed_->start(source);
+    }
   }
 
   // Ends the source: archive members in the order of their names.
@@ -52,6 +55,15 @@ class RecordSink final : public ImageSink {
       slot_->out += member.second;
     }
     members_.clear();
+    if (feed_ != nullptr) {
+      feed_->finish();
+    }
+  }
+
+  void member_time(std::int64_t nanoseconds) override {
+    if (feed_ != nullptr) {
+      feed_->member_time(nanoseconds);
+    }
   }
 
   void begin(std::string_view member) override {
@@ -63,9 +75,15 @@ class RecordSink final : public ImageSink {
       path_ += member;
     }
     records_.clear();
+    if (feed_ != nullptr) {
+      feed_->begin(path_, !member.empty());
+    }
   }
 
   bool piece(std::span<const std::uint8_t> pulses) override {
+    if (feed_ != nullptr) {
+      feed_->piece(pulses);
+    }
     scanner_.scan(pulses, [this](const tapnames::NameResult& result) { add_record(result); });
     return true;
   }
@@ -80,6 +98,9 @@ class RecordSink final : public ImageSink {
       ++summary.failures;
     }
     summary.names += scanner_.names_found();
+    if (feed_ != nullptr) {
+      feed_->end(error, scanner_.names_found());
+    }
     if (error.empty() && scanner_.names_found() == 0) {
       ++summary.without_names;
       if (settings_.all_images) {
@@ -97,12 +118,19 @@ class RecordSink final : public ImageSink {
   void fail(std::string_view error) override {
     append_message(slot_->err, source_->path, error);
     ++slot_->summary.failures;
+    if (feed_ != nullptr) {
+      feed_->fail(error);
+    }
   }
 
  private:
   void add_record(const tapnames::NameResult& result) {
     std::array<char, tapnames::kMaxRenderedName> name{};
     const std::size_t length = tapnames::render_name(result.name, settings_.escape, name);
+    if (feed_ != nullptr) {
+      feed_->name(result, std::string_view(name.data(), length));
+      return;
+    }
     append_record(records_, settings_.format,
                   {.path = path_,
                    .number = result.number,
@@ -113,6 +141,7 @@ class RecordSink final : public ImageSink {
 
   tapnames::Scanner& scanner_;
   const RunSettings& settings_;
+  SourceFeed* feed_;  // --db: where the images go besides the counts
   const Source* source_ = nullptr;
   Slot* slot_ = nullptr;
   std::string member_;
@@ -190,7 +219,9 @@ class Run {
     // One core and one buffer per worker, made once, reset for each image.
     const auto scanner = std::make_unique<tapnames::Scanner>();
     std::vector<std::uint8_t> buffer(kPieceSize);
-    RecordSink sink(*scanner, settings_);
+    const std::unique_ptr<SourceFeed> feed =
+        settings_.database != nullptr ? settings_.database->feed() : nullptr;
+    RecordSink sink(*scanner, settings_, feed.get());
     for (;;) {
       const std::size_t index = next_.fetch_add(1);
       if (index >= sources_.size() || stop_) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "database.h"
 #include "progress.h"
 #include "records.h"
 #include "source.h"
@@ -19,7 +20,8 @@ struct RunSettings {
   bool escape = false;
   bool all_images = false;
   unsigned jobs = 1;
-  bool progress = false;  // a progress line, if `err` is a terminal
+  bool progress = false;         // a progress line, if `err` is a terminal
+  Database* database = nullptr;  // --db: each source's images go to it, no records to `out`
 };
 
 struct RunResult {
