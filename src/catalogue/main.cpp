@@ -145,9 +145,10 @@ int catalogue_main(int argc, const char* const* argv) {
     catalogue::print_summary(result.summary, stderr);
     if (database) {
       std::fprintf(stderr,
-                   "tapnames-catalogue: %s: %" PRIu64 " images read, %" PRIu64
+                   "tapnames-catalogue: %s: %" PRIu64 " image%s read, %" PRIu64
                    " unchanged, %" PRIu64 " removed\n",
-                   options.database.c_str(), result.summary.images, plan.unchanged, plan.removed);
+                   options.database.c_str(), result.summary.images,
+                   result.summary.images == 1 ? "" : "s", plan.unchanged, plan.removed);
     }
   }
   return result.write_failed || !stored || result.summary.failures != 0 ? kFailure : 0;
