@@ -39,6 +39,9 @@ case $program in
   tapnames-catalogue)
     expect "--files-from --follow --format" tapnames-catalogue --f
     expect "csv" tapnames-catalogue --format c
+    expect "--db --duplicates" tapnames-catalogue --d
+    expect "md5" tapnames-catalogue --hashes m
+    expect "notes.txt" tapnames-catalogue --db n
     expect "TWO.TAP games old.tar.xz one.tap pack.zip three.Tap.GZ" tapnames-catalogue -e ""
     expect "notes.txt" tapnames-catalogue --files-from n
     ;;
