@@ -27,7 +27,7 @@ for tool in hyperfine awk /usr/bin/time gzip unzip; do
 done
 
 cmake --build "$build" --target tapnames-catalogue make_collection >/dev/null
-catalogue=$(realpath "$build/tapnames-catalogue")
+catalogue=$(realpath "$build/src/catalogue/tapnames-catalogue")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 coll=$work/collection

@@ -7,6 +7,9 @@
 #include "database.h"
 
 #include <sqlite3.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -221,10 +224,13 @@ struct Stamp {
   std::optional<std::int64_t> mtime;  // nanoseconds since 1970; none when unknown
 };
 
+// A file's size and modification time; no time for anything but a regular
+// file, or one that cannot be asked.
 Stamp stamp_of(const std::string& path) {
+  Stamp stamp;
+#if defined(_WIN32)
   std::error_code error;
   const fs::path file = from_printable(path);
-  Stamp stamp;
   const std::uintmax_t size = fs::file_size(file, error);
   if (error) {
     return stamp;
@@ -237,6 +243,17 @@ Stamp stamp_of(const std::string& path) {
   stamp.mtime = std::chrono::duration_cast<std::chrono::nanoseconds>(
                     std::chrono::file_clock::to_sys(time).time_since_epoch())
                     .count();
+#else
+  // One stat call, where std::filesystem would make two.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return stamp;
+  }
+  constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+  stamp.size = static_cast<std::uint64_t>(status.st_size);
+  stamp.mtime =
+      std::int64_t{status.st_mtim.tv_sec} * kNanosecondsPerSecond + status.st_mtim.tv_nsec;
+#endif
   return stamp;
 }
 
@@ -514,13 +531,21 @@ class SqliteDatabase final : public Database {
         plan.to_read.push_back(source);
         stamps_[source.path] = now;
       }
-      exec(db(), "BEGIN IMMEDIATE");
-      Statement remove(db(), "DELETE FROM sources WHERE id = ?1");
+      std::vector<std::int64_t> gone;
       for (const auto& [path, entry] : known) {
         if (!seen.contains(path) && under_any(path, roots) && !under_any(path, kept)) {
-          remove.bind(1, entry.id).run();
+          gone.push_back(entry.id);
           plan.removed += entry.images;
         }
+      }
+      // Nothing is written when nothing changes: no transaction, no sync.
+      if (gone.empty() && kept_escape() == escape) {
+        return true;
+      }
+      exec(db(), "BEGIN IMMEDIATE");
+      Statement remove(db(), "DELETE FROM sources WHERE id = ?1");
+      for (const std::int64_t id : gone) {
+        remove.bind(1, id).run();
       }
       write_names_with(escape);
       exec(db(), "COMMIT");
@@ -616,6 +641,9 @@ class SqliteDatabase final : public Database {
   // Brings the schema to kVersion, one step a version, in one transaction
   // (and again inside it, in case another run got there first).
   void upgrade() {
+    if (pragma(db(), "PRAGMA user_version") == kVersion) {
+      return;
+    }
     exec(db(), "BEGIN IMMEDIATE");
     try {
       for (auto version = pragma(db(), "PRAGMA user_version"); version < kVersion; ++version) {
@@ -632,15 +660,22 @@ class SqliteDatabase final : public Database {
 
   // The names are kept as the records write them with one -e: with
   // another, they are written again from their bytes.
-  void write_names_with(bool escape) {
+  std::optional<bool> kept_escape() {
     Statement kept(db(), "SELECT value FROM settings WHERE key = 'escape'");
-    const bool known = kept.step();
-    const bool same = known && kept.integer(0) == static_cast<std::int64_t>(escape);
-    kept.run();
-    if (same) {
+    std::optional<bool> escape;
+    if (kept.step()) {
+      escape = kept.integer(0) != 0;
+      kept.run();
+    }
+    return escape;
+  }
+
+  void write_names_with(bool escape) {
+    const std::optional<bool> kept = kept_escape();
+    if (kept == escape) {
       return;
     }
-    if (known) {
+    if (kept) {
       Statement rewrite(db(), "UPDATE names SET name = tapnames_name(name_bytes, ?1)");
       rewrite.bind(1, std::int64_t{escape}).run();
     }
