@@ -251,8 +251,12 @@ Stamp stamp_of(const std::string& path) {
   }
   constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
   stamp.size = static_cast<std::uint64_t>(status.st_size);
-  stamp.mtime =
-      std::int64_t{status.st_mtim.tv_sec} * kNanosecondsPerSecond + status.st_mtim.tv_nsec;
+#if defined(__APPLE__)
+  const timespec& time = status.st_mtimespec;
+#else
+  const timespec& time = status.st_mtim;
+#endif
+  stamp.mtime = std::int64_t{time.tv_sec} * kNanosecondsPerSecond + time.tv_nsec;
 #endif
   return stamp;
 }
