@@ -54,19 +54,19 @@ int catalogue_main(int argc, const char* const* argv) {
     case catalogue::Action::Run:
       break;
   }
-  // --db: the database opened, and a question answered from it alone.
-  std::unique_ptr<catalogue::Database> database;
+  // --db: the database opened (the store), and a question answered from it alone.
+  std::unique_ptr<catalogue::Database> store;
   if (!options.database.empty()) {
     std::string error;
     const bool asked = options.question != catalogue::Question::None;
-    database = catalogue::open_database(options.database, !asked, error);
-    if (!database) {
+    store = catalogue::open_database(options.database, !asked, error);
+    if (!store) {
       message(options.database, error);
       return kFailure;
     }
     if (asked) {
-      if (!database->ask(options.question, options.search, options.format, options.escape, stdout,
-                         error)) {
+      if (!store->ask(options.question, options.search, options.format, options.escape, stdout,
+                      error)) {
         message(options.database, error);
         return kFailure;
       }
@@ -106,44 +106,43 @@ int catalogue_main(int argc, const char* const* argv) {
 
   // --db: only the sources new or changed are read, into the database.
   catalogue::Plan plan;
-  if (database) {
+  if (store) {
     std::string error;
-    if (!database->plan(sources, options.paths, unread, options.hashes, options.escape, plan,
-                        error)) {
+    if (!store->plan(sources, options.paths, unread, options.hashes, options.escape, plan, error)) {
       message(options.database, error);
       return kFailure;
     }
-    database->start();
+    store->start();
   }
 
   static std::array<char, std::size_t{1} << 16U> out_buffer;  // fewer, larger writes
   std::setvbuf(stdout, out_buffer.data(), _IOFBF, out_buffer.size());
   std::string header;
-  if (!database) {
+  if (!store) {
     catalogue::append_header(header, options.format);
   }
   std::fputs(header.c_str(), stdout);
   catalogue::RunResult result =
-      catalogue::run_catalogue(database ? plan.to_read : sources,
+      catalogue::run_catalogue(store ? plan.to_read : sources,
                                {.format = options.format,
                                 .escape = options.escape,
-                                .all_images = options.all_images && !database,
+                                .all_images = options.all_images && !store,
                                 .jobs = options.jobs,
                                 .progress = !options.quiet,
-                                .database = database.get()},
+                                .database = store.get()},
                                stdout, stderr);
   result.summary.failures += walk_failures;
   bool stored = true;
-  if (database) {
+  if (store) {
     std::string error;
-    stored = database->finish(error);
+    stored = store->finish(error);
     if (!stored) {
       message(options.database, "cannot write: " + error);
     }
   }
   if (!options.quiet) {
     catalogue::print_summary(result.summary, stderr);
-    if (database) {
+    if (store) {
       std::fprintf(stderr,
                    "tapnames-catalogue: %s: %" PRIu64 " image%s read, %" PRIu64
                    " unchanged, %" PRIu64 " removed\n",
