@@ -460,9 +460,16 @@ class Feed final : public SourceFeed {
 class SqliteDatabase final : public Database {
  public:
   SqliteDatabase(const std::string& file, bool create) {
+    // A question makes no database, but opens it for writing where it may:
+    // the log of a killed run is rolled back by the first to open it so.
     sqlite3* raw = nullptr;
-    const int flags = create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
-    const int status = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    int status = sqlite3_open_v2(
+        file.c_str(), &raw, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0), nullptr);
+    if (status != SQLITE_OK && !create) {
+      sqlite3_close_v2(raw);
+      raw = nullptr;
+      status = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    }
     db_.reset(raw);
     if (status != SQLITE_OK) {
       fail_with(raw);
