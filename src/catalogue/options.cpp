@@ -194,7 +194,7 @@ class Parser {
       } else if (body == "files-from") {
         options.files_from.emplace_back(*text);
       } else if (body == "db" && text->empty()) {
-        fail("option '--db' needs a file name");
+        fail("option '" + option + "' needs a file name");
       } else if (body == "db") {
         options.database = *text;
       } else if (body == "search") {
