@@ -79,6 +79,9 @@ CREATE TABLE names(
 // Sources waiting for the writer, at most: the workers wait beyond it.
 constexpr std::size_t kMaxQueued = 64;
 
+// How long the writer gathers sources into one transaction.
+constexpr auto kCommitEvery = std::chrono::milliseconds(200);
+
 // How long a second writer waits for the first before giving up.
 constexpr int kBusyMilliseconds = 10000;
 
@@ -694,33 +697,57 @@ class SqliteDatabase final : public Database {
     store.bind(1, std::int64_t{escape}).run();
   }
 
+  // Writes what the workers queue. A transaction gathers the sources that
+  // come within kCommitEvery of its first, so that the pages that every
+  // source touches (the indexes' last pages) are logged once a commit
+  // rather than once a source; a kill loses at most that much work.
   void write_loop() {
+    bool open = false;
+    auto began = std::chrono::steady_clock::now();
     for (;;) {
       std::deque<Batch> taken;
+      bool stop = false;
       {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return !queue_.empty() || stopping_; });
-        if (queue_.empty()) {
-          return;
+        const auto more = [this] { return !queue_.empty() || stopping_; };
+        if (open) {
+          ready_.wait_until(lock, began + kCommitEvery, more);
+        } else {
+          ready_.wait(lock, more);
         }
         taken.swap(queue_);
+        stop = stopping_ && taken.empty();
       }
       room_.notify_all();
-      if (!write_error_.empty()) {
-        continue;  // the rest is dropped; the run reports the failure
+      if (write_error_.empty()) {
+        try {
+          if (!taken.empty() && !open) {
+            exec(db(), "BEGIN IMMEDIATE");
+            open = true;
+            began = std::chrono::steady_clock::now();
+          }
+          for (const Batch& batch : taken) {
+            write(batch);
+          }
+          if (open && (stop || std::chrono::steady_clock::now() - began >= kCommitEvery)) {
+            open = false;
+            exec(db(), "COMMIT");
+          }
+        } catch (const DatabaseError& failure) {
+          write_error_ = failure.what();  // the rest is dropped; the run reports it
+          sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
+          open = false;
+        }
       }
-      try {
-        write(taken);
-      } catch (const DatabaseError& failure) {
-        write_error_ = failure.what();
-        sqlite3_exec(db(), "ROLLBACK", nullptr, nullptr, nullptr);
+      if (stop) {
+        return;
       }
     }
   }
 
-  // The sources taken from the queue, in one transaction: each replaces all
-  // that was kept of it.
-  void write(const std::deque<Batch>& batches) {
+  // One source, inside the writer's transaction: it replaces all that was
+  // kept of it.
+  void write(const Batch& batch) {
     if (!insert_source_) {
       insert_source_ = std::make_unique<Statement>(
           db(),
@@ -737,23 +764,19 @@ class SqliteDatabase final : public Database {
           "INSERT INTO names(image_id, number, \"offset\", block_type, name, name_bytes) "
           "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     }
-    exec(db(), "BEGIN IMMEDIATE");
-    for (const Batch& batch : batches) {
-      Statement& source = *insert_source_;
-      source.bind(1, std::string_view(batch.path))
-          .bind(2, static_cast<std::int64_t>(batch.stamp.size))
-          .bind(3, batch.stamp.mtime)
-          .bind(4, std::string_view(batch.hashes))
-          .bind(5, batch.error);
-      const std::int64_t source_id = source.step() ? source.integer(0) : 0;
-      source.run();
-      source.reset();
-      clear_source_->bind(1, source_id).run();
-      for (const ImageRow& image : batch.images) {
-        write_image(source_id, image, batch.scanned);
-      }
+    Statement& source = *insert_source_;
+    source.bind(1, std::string_view(batch.path))
+        .bind(2, static_cast<std::int64_t>(batch.stamp.size))
+        .bind(3, batch.stamp.mtime)
+        .bind(4, std::string_view(batch.hashes))
+        .bind(5, batch.error);
+    const std::int64_t source_id = source.step() ? source.integer(0) : 0;
+    source.run();
+    source.reset();
+    clear_source_->bind(1, source_id).run();
+    for (const ImageRow& image : batch.images) {
+      write_image(source_id, image, batch.scanned);
     }
-    exec(db(), "COMMIT");
   }
 
   void write_image(std::int64_t source_id, const ImageRow& image, const std::string& scanned) {
