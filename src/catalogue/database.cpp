@@ -444,7 +444,7 @@ class Feed final : public SourceFeed {
   }
   void fail(std::string_view error) override {
     if (batch_.error) {
-      *batch_.error += "; ";
+      *batch_.error += '\n';
       *batch_.error += error;
     } else {
       batch_.error = std::string(error);
@@ -533,6 +533,7 @@ class SqliteDatabase final : public Database {
         entry.images = static_cast<std::uint64_t>(sources.integer(5));
       }
       std::unordered_set<std::string_view> seen;
+      std::unordered_set<std::string_view> unchanged;
       for (const Source& source : found) {
         seen.insert(source.path);
         const Stamp now = stamp_of(source.path);
@@ -540,11 +541,13 @@ class SqliteDatabase final : public Database {
         if (it != known.end() && now.mtime && it->second.stamp.mtime == now.mtime &&
             it->second.stamp.size == now.size && it->second.hashes.covers(hashes)) {
           plan.unchanged += it->second.images;
+          unchanged.insert(source.path);
           continue;
         }
         plan.to_read.push_back(source);
         stamps_[source.path] = now;
       }
+      kept_failures(unchanged, plan);
       std::vector<std::int64_t> gone;
       for (const auto& [path, entry] : known) {
         if (!seen.contains(path) && under_any(path, roots) && !under_any(path, kept)) {
@@ -674,6 +677,29 @@ class SqliteDatabase final : public Database {
 
   // The names are kept as the records write them with one -e: with
   // another, they are written again from their bytes.
+  // The failures kept of the sources left unchanged: each image not read
+  // whole, then what failed outside the images, as the run that read them
+  // told them.
+  void kept_failures(const std::unordered_set<std::string_view>& unchanged, Plan& plan) {
+    Statement failures(db(),
+                       "SELECT s.path, i.path, i.error FROM images i JOIN sources s "
+                       "ON s.id = i.source_id WHERE i.error IS NOT NULL "
+                       "UNION ALL SELECT path, path, error FROM sources WHERE error IS NOT NULL "
+                       "ORDER BY 2");
+    while (failures.step()) {
+      if (!unchanged.contains(failures.text(0))) {
+        continue;
+      }
+      std::string_view reasons = failures.text(2);
+      while (!reasons.empty()) {  // several failures outside images, a line each
+        const std::size_t end = std::min(reasons.find('\n'), reasons.size());
+        plan.failures.push_back(
+            {std::string(failures.text(1)), std::string(reasons.substr(0, end))});
+        reasons.remove_prefix(std::min(end + 1, reasons.size()));
+      }
+    }
+  }
+
   std::optional<bool> kept_escape() {
     Statement kept(db(), "SELECT value FROM settings WHERE key = 'escape'");
     std::optional<bool> escape;
@@ -916,11 +942,11 @@ void Feed::begin(std::string_view path, bool member) {
 }
 
 void Feed::finish() {
-  const bool failed =
-      batch_.error || std::any_of(batch_.images.begin(), batch_.images.end(),
-                                  [](const ImageRow& image) { return image.error.has_value(); });
-  if (failed) {
-    batch_.stamp.mtime.reset();  // read again by the next run
+  // A file that could not be read at all (not opened, not an archive) is
+  // tried again by the next run; one that failed in its contents is kept,
+  // failures and all, until it changes.
+  if (batch_.images.empty() && batch_.error) {
+    batch_.stamp.mtime.reset();
   }
   batch_.scanned = now_utc();
   database_.push(std::move(batch_));

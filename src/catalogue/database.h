@@ -64,11 +64,18 @@ class SourceFeed {
   virtual void finish() = 0;
 };
 
+// A failure kept from an earlier run: the path as printed, and the reason.
+struct Failure {
+  std::string path;
+  std::string reason;
+};
+
 // What a run must do.
 struct Plan {
-  std::vector<Source> to_read;  // new or changed sources, in the walk's order
-  std::uint64_t unchanged = 0;  // images of the sources left as they are
-  std::uint64_t removed = 0;    // images of the sources found gone
+  std::vector<Source> to_read;    // new or changed sources, in the walk's order
+  std::uint64_t unchanged = 0;    // images of the sources left as they are
+  std::uint64_t removed = 0;      // images of the sources found gone
+  std::vector<Failure> failures;  // of the sources left: told again, and counted
 };
 
 enum class Question { None, Duplicates, Search, Stats };

@@ -112,6 +112,10 @@ int catalogue_main(int argc, const char* const* argv) {
       message(options.database, error);
       return kFailure;
     }
+    for (const catalogue::Failure& failure : plan.failures) {
+      message(failure.path, failure.reason);
+    }
+    walk_failures += plan.failures.size();
     store->start();
   }
 

@@ -486,17 +486,26 @@ TEST_F(CatalogueDatabase, HoldsTheRecordsNamesAndAnswersFromThem) {
 }
 
 TEST_F(CatalogueDatabase, ReadsAgainOnlyWhatChanged) {
+  // A broken image is not read again either, but its failure is told again
+  // and counted, as if it had been.
+  std::vector<std::uint8_t> cut = tapes::gzip_bytes(one_name("CUT"));
+  cut.resize(cut.size() / 2);
+  write_file(coll_ / "bad.tap.gz", cut);
+  const std::string broken =
+      "tapnames-catalogue: coll/bad.tap.gz: truncated gzip data (unexpected end of file)\n";
   const Outcome first = run(root_, {"--db", "c.db", "coll"});
-  EXPECT_EQ(first.err,
-            "tapnames-catalogue: 5 images, 8 names, 0 images without names, 0 failures\n"
-            "tapnames-catalogue: c.db: 5 images read, 0 unchanged, 0 removed\n");
+  EXPECT_EQ(first.err, broken +
+                           "tapnames-catalogue: 6 images, 9 names, 0 images without names, 1 "
+                           "failure\n"
+                           "tapnames-catalogue: c.db: 6 images read, 0 unchanged, 0 removed\n");
   const std::string rows = "SELECT id, path, scanned FROM images ORDER BY path";
   const std::string before = query(db_, rows);
   const Outcome again = run(root_, {"--db", "c.db", "coll"});
-  EXPECT_EQ(again.err,
-            "tapnames-catalogue: 0 images, 0 names, 0 images without names, 0 failures\n"
-            "tapnames-catalogue: c.db: 0 images read, 5 unchanged, 0 removed\n");
-  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.err, broken +
+                           "tapnames-catalogue: 0 images, 0 names, 0 images without names, 1 "
+                           "failure\n"
+                           "tapnames-catalogue: c.db: 0 images read, 6 unchanged, 0 removed\n");
+  EXPECT_EQ(again.status, 1);
   EXPECT_EQ(query(db_, rows), before);
 
   // One image changed (its size the same, its time later), one removed.
@@ -505,16 +514,17 @@ TEST_F(CatalogueDatabase, ReadsAgainOnlyWhatChanged) {
   fs::last_write_time(coll_ / "solo.tap", time + std::chrono::seconds(1));
   fs::remove(coll_ / "copies" / "game.tap.gz");
   const Outcome changed = run(root_, {"--db", "c.db", "coll"});
-  EXPECT_EQ(changed.err,
-            "tapnames-catalogue: 1 image, 1 name, 0 images without names, 0 failures\n"
-            "tapnames-catalogue: c.db: 1 image read, 3 unchanged, 1 removed\n");
+  EXPECT_EQ(changed.err, broken +
+                             "tapnames-catalogue: 1 image, 1 name, 0 images without names, 1 "
+                             "failure\n"
+                             "tapnames-catalogue: c.db: 1 image read, 4 unchanged, 1 removed\n");
   EXPECT_EQ(query(db_,
                   "SELECT path, name FROM images JOIN names ON image_id = images.id WHERE "
                   "path LIKE '%solo%'"),
             "coll/solo.tap\tSOLO 2\n");
   std::string untouched;
-  for (const std::string& line :
-       {lines_with(before, "pack.zip"), lines_with(before, "coll/game")}) {
+  for (const std::string& line : {lines_with(before, "bad.tap.gz"), lines_with(before, "pack.zip"),
+                                  lines_with(before, "coll/game")}) {
     untouched += line;
   }
   EXPECT_EQ(query(db_,
@@ -533,7 +543,7 @@ TEST_F(CatalogueDatabase, ReadsAgainOnlyWhatChanged) {
             "tapnames-catalogue: 0 images, 0 names, 0 images without names, 1 failure\n"
             "tapnames-catalogue: c.db: 0 images read, 1 unchanged, 0 removed\n");
   EXPECT_EQ(gone.status, 1);
-  EXPECT_EQ(query(db_, "SELECT count(*) FROM images"), "5\n");
+  EXPECT_EQ(query(db_, "SELECT count(*) FROM images"), "6\n");
 }
 
 TEST_F(CatalogueDatabase, StaysWholeWhenKilled) {
