@@ -8,8 +8,9 @@
 // has none.
 //
 // Schema, version 1 (PRAGMA user_version; application_id 0x54415043):
-//   sources  id, path (as printed), size, mtime (ns; NULL: read again next
-//            run), hashes ("crc32,md5,sha1" as asked), error (outside images)
+//   sources  id, path (as printed), size, mtime (ns; NULL: not opened, so
+//            tried again), hashes ("crc32,md5,sha1" as asked), error (outside
+//            images, a line each)
 //   images   id, source_id, path (ARCHIVE!MEMBER for a member), size (bytes
 //            read), mtime (ns; a member's own time), hash (XXH3-128), crc32,
 //            md5, sha1 (hex; NULL unless asked, or not read whole), names,
@@ -93,9 +94,10 @@ class Database {
   // size and modification time are those kept, and whose hashes cover
   // `hashes`, is left; the others are to be read. A kept source under a root
   // that the walk did not find is removed, unless under a path in `kept`
-  // (paths the walk could not read: a missing root, a locked folder). Names
-  // kept with another -e are written again from their bytes. False, with the
-  // reason in `error`, when the database cannot be read or written.
+  // (paths the walk could not read: a missing root, a locked folder). The
+  // failures kept of the sources left go to plan.failures. Names kept with
+  // another -e are written again from their bytes. False, with the reason in
+  // `error`, when the database cannot be read or written.
   virtual bool plan(const std::vector<Source>& found, const std::vector<std::string>& roots,
                     const std::vector<std::string>& kept, const HashChoice& hashes, bool escape,
                     Plan& plan, std::string& error) = 0;
