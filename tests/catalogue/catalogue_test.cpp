@@ -478,6 +478,14 @@ TEST_F(CatalogueDatabase, HoldsTheRecordsNamesAndAnswersFromThem) {
         << image;
   }
 
+  // Another -e writes the kept names again, from their bytes, reading nothing.
+  const Outcome escape = run(root_, {"--db", "c.db", "-e", "coll"});
+  EXPECT_EQ(escape.err,
+            "tapnames-catalogue: 0 images, 0 names, 0 images without names, 0 failures\n"
+            "tapnames-catalogue: c.db: 0 images read, 5 unchanged, 0 removed\n");
+  EXPECT_EQ(query(db_, "SELECT DISTINCT name FROM names WHERE number = 2"),
+            "{REVERSE ON}TITLE{REVERSE OFF} HIGH\n");
+
   // XXH3-128 as its authors publish it for no bytes at all, high half first.
   write_file(root_ / "empty.tap", {});
   ASSERT_EQ(run(root_, {"-q", "--db", "empty.db", "empty.tap"}).status, 0);
