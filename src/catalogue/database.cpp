@@ -626,12 +626,18 @@ class SqliteDatabase final : public Database {
   [[nodiscard]] const HashChoice& hashes() const { return hashes_; }
   [[nodiscard]] const std::string& hash_list() const { return hash_names_; }
 
+  // Queues a source for the writer, which is woken only when the queue is
+  // half full: otherwise it takes what has come at its next commit, so that
+  // a source costs no wake-up of its own.
   void push(Batch&& batch) {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [this] { return queue_.size() < kMaxQueued; });
     queue_.push_back(std::move(batch));
+    const bool wake = queue_.size() == kMaxQueued / 2;
     lock.unlock();
-    ready_.notify_one();
+    if (wake) {
+      ready_.notify_one();
+    }
   }
 
  private:
@@ -723,10 +729,11 @@ class SqliteDatabase final : public Database {
     store.bind(1, std::int64_t{escape}).run();
   }
 
-  // Writes what the workers queue. A transaction gathers the sources that
-  // come within kCommitEvery of its first, so that the pages that every
-  // source touches (the indexes' last pages) are logged once a commit
-  // rather than once a source; a kill loses at most that much work.
+  // Writes what the workers queue, waking every kCommitEvery (or when the
+  // queue is half full, or the run is over). A transaction gathers the
+  // sources of kCommitEvery, so that the pages that every source touches
+  // (the indexes' last pages) are logged once a commit rather than once a
+  // source; a kill loses at most that much work.
   void write_loop() {
     bool open = false;
     auto began = std::chrono::steady_clock::now();
@@ -735,12 +742,9 @@ class SqliteDatabase final : public Database {
       bool stop = false;
       {
         std::unique_lock lock(mutex_);
-        const auto more = [this] { return !queue_.empty() || stopping_; };
-        if (open) {
-          ready_.wait_until(lock, began + kCommitEvery, more);
-        } else {
-          ready_.wait(lock, more);
-        }
+        const auto deadline = (open ? began : std::chrono::steady_clock::now()) + kCommitEvery;
+        ready_.wait_until(lock, deadline,
+                          [this] { return queue_.size() >= kMaxQueued / 2 || stopping_; });
         taken.swap(queue_);
         stop = stopping_ && taken.empty();
       }
