@@ -425,6 +425,14 @@ TEST_F(CatalogueDatabase, HoldsTheRecordsNamesAndAnswersFromThem) {
                             "names n JOIN images i ON i.id = n.image_id ORDER BY i.path, n.number"),
             tsv.out);
 
+  // A file's time in nanoseconds, as stat gives it.
+  struct stat status {};
+  ASSERT_EQ(stat((coll_ / "game.tap").c_str(), &status), 0);
+  EXPECT_EQ(
+      query(db_, "SELECT mtime, size FROM images WHERE path = 'coll/game.tap'"),
+      std::to_string(std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec) +
+          "\t" + std::to_string(game_.size()) + "\n");
+
   std::string hash = query(db_, "SELECT hash FROM images WHERE path = 'coll/game.tap'");
   hash.pop_back();
   EXPECT_EQ(hash.size(), 32U);
