@@ -24,6 +24,7 @@
 #include <archive_entry.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -49,6 +50,10 @@ struct ArchiveFree {
   void operator()(archive* handle) const { archive_read_free(handle); }
 };
 using ArchivePtr = std::unique_ptr<archive, ArchiveFree>;
+
+// A member's time in nanoseconds, as far as 64 bits hold it (the year 2262).
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+constexpr std::int64_t kLatest = INT64_MAX / kNanosecondsPerSecond - 1;
 
 ArchivePtr new_reader(SourceKind kind) {
   ArchivePtr handle(archive_read_new());
@@ -221,6 +226,10 @@ Ending read_members(const Level& level, Chain& chain, ImageSink& sink,
     }
     if (index < skip || archive_entry_filetype(entry) != AE_IFREG) {
       continue;
+    }
+    if (const std::int64_t seconds = archive_entry_mtime(entry);
+        archive_entry_mtime_is_set(entry) != 0 && seconds < kLatest && seconds > -kLatest) {
+      sink.member_time(seconds * kNanosecondsPerSecond + archive_entry_mtime_nsec(entry));
     }
     const char* name = archive_entry_pathname_utf8(entry);
     if (name == nullptr) {

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "database.h"
 #include "options.h"
 #include "platform.h"
 #include "progress.h"
@@ -65,6 +68,25 @@ int catalogue_main(int argc, const char* const* argv) {
     case catalogue::Action::Run:
       break;
   }
+  // --db: the database opened (the store), and a question answered from it alone.
+  std::unique_ptr<catalogue::Database> store;
+  if (!options.database.empty()) {
+    std::string error;
+    const bool asked = options.question != catalogue::Question::None;
+    store = catalogue::open_database(options.database, !asked, error);
+    if (!store) {
+      message(options.database, error);
+      return kFailure;
+    }
+    if (asked) {
+      if (!store->ask(options.question, options.search, options.format, options.escape, stdout,
+                      error)) {
+        message(options.database, error);
+        return kFailure;
+      }
+      return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : kFailure;
+    }
+  }
   options.paths = catalogue::expand_wildcards(options.paths);
   const bool lists_read = std::all_of(
       options.files_from.begin(), options.files_from.end(), [&options](const std::string& list) {
@@ -96,6 +118,7 @@ int catalogue_main(int argc, const char* const* argv) {
   static_cast<void>(std::signal(SIGTERM, on_signal));
 
   catalogue::Summary walked;
+  std::vector<std::string> unread;  // what the walk could not read: kept in the database
   const std::vector<catalogue::Source> sources = catalogue::find_sources(
       options.paths,
       {.follow = options.follow,
@@ -103,15 +126,35 @@ int catalogue_main(int argc, const char* const* argv) {
        .max_depth = options.max_depth,
        .excludes = options.excludes,
        .stop = &interrupted},
-      [&walked](std::string_view path, std::string_view reason, bool failure) {
+      [&walked, &unread](std::string_view path, std::string_view reason, bool failure) {
         message(path, reason);
         (failure ? walked.failures : walked.skipped) += 1;
+        if (failure) {
+          unread.emplace_back(path);
+        }
       });
+
+  // --db: only the sources new or changed are read, into the database.
+  catalogue::Plan plan;
+  if (store) {
+    std::string error;
+    if (!store->plan(sources, options.paths, unread, options.hashes, options.escape, plan, error)) {
+      message(options.database, error);
+      return kFailure;
+    }
+    for (const catalogue::Failure& failure : plan.failures) {
+      message(failure.path, failure.reason);
+    }
+    walked.failures += plan.failures.size();
+    store->start();
+  }
 
   static std::array<char, std::size_t{1} << 16U> out_buffer;  // fewer, larger writes
   std::setvbuf(stdout, out_buffer.data(), _IOFBF, out_buffer.size());
   std::string header;
-  if (options.images) {
+  if (store) {
+    // the database takes the records
+  } else if (options.images) {
     catalogue::append_image_header(header, options.format);
   } else {
     catalogue::append_header(header, options.format);
@@ -123,29 +166,52 @@ int catalogue_main(int argc, const char* const* argv) {
     result.interrupted = true;
     std::fflush(stdout);
   } else {
-    result = catalogue::run_catalogue(sources,
+    result = catalogue::run_catalogue(store ? plan.to_read : sources,
                                       {.format = options.format,
                                        .escape = options.escape,
-                                       .all_images = options.all_images,
-                                       .images = options.images,
+                                       .all_images = options.all_images && !store,
+                                       .images = options.images && !store,
                                        .jobs = options.jobs,
                                        .progress = !options.quiet,
                                        .walked = walked,
-                                       .interrupt = &interrupted},
+                                       .interrupt = &interrupted,
+                                       .database = store.get()},
                                       stdout, stderr);
-  }
-  if (!options.quiet) {
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-    catalogue::print_summary(result.summary, elapsed.count(), stderr);
   }
   if (result.interrupted) {
     // Every record written is whole; workers may still be blocked in a read,
     // so the process ends here rather than through the threads' destructors.
+    // A database keeps what its writer has committed: each source's rows are
+    // replaced in one transaction, and the next run reads the rest.
+    if (!options.quiet) {
+      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+      catalogue::print_summary(result.summary, elapsed.count(), stderr);
+    }
     std::fputs("tapnames-catalogue: interrupted\n", stderr);
     std::fflush(stderr);
     std::_Exit(kInterrupted);
   }
-  return result.summary.failures != 0 ? kFailure : 0;
+  bool stored = true;
+  if (store) {
+    std::string error;
+    stored = store->finish(error);
+    if (!stored) {
+      message(options.database, "cannot write: " + error);
+    }
+  }
+  if (!options.quiet) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+    catalogue::print_summary(result.summary, elapsed.count(), stderr);
+    if (store) {
+      std::array<char, 128> counts{};
+      std::snprintf(counts.data(), counts.size(),
+                    ": %" PRIu64 " image%s read, %" PRIu64 " unchanged, %" PRIu64 " removed\n",
+                    result.summary.images, result.summary.images == 1 ? "" : "s", plan.unchanged,
+                    plan.removed);
+      tapnames::write_text(stderr, "tapnames-catalogue: " + options.database + counts.data());
+    }
+  }
+  return !stored || result.summary.failures != 0 ? kFailure : 0;
 }
 
 }  // namespace

@@ -43,6 +43,13 @@ constexpr std::string_view kHelp =
     "  -q, --quiet            no progress line and no summary on standard error\n"
     "                         (the progress line is drawn only when standard\n"
     "                         error is a terminal and standard output is not)\n"
+    "      --db FILE          keep the catalogue in the SQLite database FILE instead\n"
+    "                         of writing records: only new and changed images are\n"
+    "                         read, and those gone from under each PATH removed\n"
+    "      --hashes LIST      with --db, also crc32, md5 and/or sha1 of each image\n"
+    "      --duplicates       from --db: images with the same bytes, grouped\n"
+    "      --search TEXT      from --db: the names holding TEXT, in any case\n"
+    "      --stats            from --db: images, names, bytes, failures, duplicates\n"
     "  -h, --help             show this help and exit (on Windows also /?)\n"
     "  -V, --version          show the version and exit\n"
     "\n"
@@ -61,6 +68,32 @@ std::optional<unsigned> parse_count(std::string_view text) {
     return std::nullopt;
   }
   return value;
+}
+
+constexpr std::string_view kNoDatabase =
+    "\nThis build of tapnames-catalogue has no database: --db, --hashes,\n"
+    "--duplicates, --search and --stats are refused.\n";
+
+// "crc32,md5" and the like, in any order; nothing for an unknown name.
+std::optional<HashChoice> parse_hashes(std::string_view list) {
+  HashChoice choice;
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view name = list.substr(0, comma);
+    if (name == "crc32") {
+      choice.crc32 = true;
+    } else if (name == "md5") {
+      choice.md5 = true;
+    } else if (name == "sha1") {
+      choice.sha1 = true;
+    } else {
+      return std::nullopt;
+    }
+    if (comma == std::string_view::npos) {
+      return choice;
+    }
+    list.remove_prefix(comma + 1);
+  }
 }
 
 std::optional<unsigned> parse_jobs(std::string_view text) {
@@ -94,6 +127,7 @@ class Parser {
         short_options(arg.substr(1));
       }
     }
+    check_database();
     return std::move(parsed_);
   }
 
@@ -126,6 +160,31 @@ class Parser {
     }
   }
 
+  // --db and its questions: a question reads no images, and needs --db.
+  void check_database() {
+    const Options& options = parsed_.options;
+    const bool asked = options.question != Question::None;
+    if (parsed_.action != Action::Run ||
+        (options.database.empty() && !asked && !options.hashes.crc32 && !options.hashes.md5 &&
+         !options.hashes.sha1)) {
+      return;
+    }
+    if (!has_database()) {
+      fail("this build of tapnames-catalogue has no database (--db)");
+    } else if (options.database.empty()) {
+      fail("--hashes, --duplicates, --search and --stats need --db FILE");
+    } else if (asked && (!options.paths.empty() || !options.files_from.empty())) {
+      fail("--duplicates, --search and --stats read no images: give no PATH");
+    }
+  }
+
+  void ask(Question question) {
+    if (parsed_.options.question != Question::None && parsed_.options.question != question) {
+      fail("one of --duplicates, --search and --stats at a time");
+    }
+    parsed_.options.question = question;
+  }
+
   void long_option(std::string_view body) {
     Options& options = parsed_.options;
     std::optional<std::string_view> joined;
@@ -135,7 +194,8 @@ class Parser {
     }
     const std::string option = "--" + std::string(body);
     const bool takes_value = body == "jobs" || body == "format" || body == "files-from" ||
-                             body == "max-depth" || body == "exclude";
+                             body == "max-depth" || body == "exclude" || body == "db" ||
+                             body == "hashes" || body == "search";
     if (joined && !takes_value) {
       fail("option '" + option + "' takes no value");
       return;
@@ -154,6 +214,10 @@ class Parser {
       options.images = true;
     } else if (body == "quiet") {
       options.quiet = true;
+    } else if (body == "duplicates") {
+      ask(Question::Duplicates);
+    } else if (body == "stats") {
+      ask(Question::Stats);
     } else if (body == "help") {
       parsed_.action = Action::Help;
     } else if (body == "version") {
@@ -171,6 +235,19 @@ class Parser {
         options.max_depth = parse_count(*text);
         if (!options.max_depth) {
           fail("invalid depth '" + std::string(*text) + "' (0 or more)");
+        }
+      } else if (body == "db" && text->empty()) {
+        fail("option '" + option + "' needs a file name");
+      } else if (body == "db") {
+        options.database = *text;
+      } else if (body == "search") {
+        ask(Question::Search);
+        options.search = *text;
+      } else if (body == "hashes") {
+        if (const auto hashes = parse_hashes(*text)) {
+          options.hashes = *hashes;
+        } else {
+          fail("unknown hashes '" + std::string(*text) + "' (crc32, md5, sha1, joined by commas)");
         }
       } else if (const auto format = parse_format(*text)) {
         options.format = *format;
@@ -229,7 +306,9 @@ Parsed parse_options(const std::vector<std::string_view>& args) {
 }
 
 std::string_view help_text() {
-  return kHelp;
+  static const std::string text =
+      std::string(kHelp) + std::string(has_database() ? std::string_view() : kNoDatabase);
+  return text;
 }
 
 }  // namespace catalogue

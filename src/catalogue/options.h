@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "database.h"
 #include "records.h"
 
 namespace catalogue {
@@ -26,6 +27,11 @@ struct Options {
   bool all_images = false;  // a record for every image without names too
   bool images = false;      // --images: a record per image instead of per name
   bool quiet = false;       // no progress line, no summary
+  // The collection kept in a database (database.h).
+  std::string database;                // --db FILE
+  HashChoice hashes;                   // --hashes crc32,md5,sha1
+  Question question = Question::None;  // --duplicates, --search TEXT, --stats
+  std::string search;                  // the TEXT of --search
 };
 
 enum class Action { Run, Help, Version, UsageError };

@@ -51,6 +51,9 @@ class ImageSink {
   // The source, or the archive that `members` leads to inside it, failed
   // outside any image: it cannot be opened, or it is damaged between members.
   virtual void fail(std::span<const std::string> members, std::string_view error) = 0;
+  // The next member's own modification time, in nanoseconds since 1970,
+  // told before its begin() when its archive keeps one.
+  virtual void member_time(std::int64_t /*nanoseconds*/) {}
 };
 
 // The path printed for a member: the source's path and the chain of member

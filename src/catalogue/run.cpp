@@ -44,14 +44,18 @@ struct Slot {
 // Turns the images of one source into records.
 class RecordSink final : public ImageSink {
  public:
-  RecordSink(tapnames::Scanner& scanner, const RunSettings& settings, const std::atomic<bool>& stop)
-      : scanner_(scanner), settings_(settings), stop_(stop) {}
+  RecordSink(tapnames::Scanner& scanner, const RunSettings& settings, const std::atomic<bool>& stop,
+             SourceFeed* feed)
+      : scanner_(scanner), settings_(settings), stop_(stop), feed_(feed) {}
 
   // Starts a new source, whose records go to `slot`.
   void start(const Source& source, Slot& slot) {
     source_ = &source;
     slot_ = &slot;
     members_.clear();
+    if (feed_ != nullptr) {
+      feed_->start(source);
+    }
   }
 
   // Ends the source: archive members in the order of their chains of names.
@@ -62,6 +66,15 @@ class RecordSink final : public ImageSink {
       slot_->out += member.second;
     }
     members_.clear();
+    if (feed_ != nullptr) {
+      feed_->finish();
+    }
+  }
+
+  void member_time(std::int64_t nanoseconds) override {
+    if (feed_ != nullptr) {
+      feed_->member_time(nanoseconds);
+    }
   }
 
   void begin(std::span<const std::string> members) override {
@@ -71,10 +84,16 @@ class RecordSink final : public ImageSink {
     records_.clear();
     first_name_.clear();
     bytes_ = 0;
+    if (feed_ != nullptr) {
+      feed_->begin(path_, !chain_.empty());
+    }
   }
 
   bool piece(std::span<const std::uint8_t> pulses) override {
     bytes_ += pulses.size();
+    if (feed_ != nullptr) {
+      feed_->piece(pulses);
+    }
     scanner_.scan(pulses, [this](const tapnames::NameResult& result) { add_record(result); });
     return !stopping();
   }
@@ -95,6 +114,9 @@ class RecordSink final : public ImageSink {
       ++summary.failures;
     }
     summary.names += scanner_.names_found();
+    if (feed_ != nullptr) {
+      feed_->end(error, scanner_.names_found());
+    }
     const bool without_names = error.empty() && scanner_.names_found() == 0;
     summary.without_names += without_names ? 1 : 0;
     if (settings_.images) {
@@ -118,6 +140,9 @@ class RecordSink final : public ImageSink {
     const std::string path = member_path(source_->path, members);
     append_message(slot_->err, path, error);
     ++slot_->summary.failures;
+    if (feed_ != nullptr) {
+      feed_->fail(error);
+    }
     if (settings_.images) {
       std::string record;
       append_image_record(record, settings_.format,
@@ -140,6 +165,10 @@ class RecordSink final : public ImageSink {
   void add_record(const tapnames::NameResult& result) {
     std::array<char, tapnames::kMaxRenderedName> name{};
     const std::size_t length = tapnames::render_name(result.name, settings_.escape, name);
+    if (feed_ != nullptr) {
+      feed_->name(result, std::string_view(name.data(), length));
+      return;
+    }
     if (settings_.images) {
       if (result.number == 1) {
         first_name_.assign(name.data(), length);
@@ -158,6 +187,7 @@ class RecordSink final : public ImageSink {
   tapnames::Scanner& scanner_;
   const RunSettings& settings_;
   const std::atomic<bool>& stop_;
+  SourceFeed* feed_;  // --db: where the images go besides the counts
   const Source* source_ = nullptr;
   Slot* slot_ = nullptr;
   std::vector<std::string> chain_;  // of the image being read: its member names, outermost first
@@ -263,7 +293,8 @@ class Run {
     Reader(const RunSettings& settings, const std::atomic<bool>& stop)
         : scanner_(std::make_unique<tapnames::Scanner>()),
           buffer_(std::make_unique<PieceBuffer>()),
-          sink_(*scanner_, settings, stop) {}
+          feed_(settings.database != nullptr ? settings.database->feed() : nullptr),
+          sink_(*scanner_, settings, stop, feed_.get()) {}
 
     void read(const Source& source, Slot& slot) {
       sink_.start(source, slot);
@@ -275,6 +306,7 @@ class Run {
    private:
     std::unique_ptr<tapnames::Scanner> scanner_;
     std::unique_ptr<PieceBuffer> buffer_;  // on a page: see PieceBuffer
+    std::unique_ptr<SourceFeed> feed_;     // --db: where the images go
     RecordSink sink_;
   };
 

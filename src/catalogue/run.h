@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "database.h"
 #include "progress.h"
 #include "records.h"
 #include "source.h"
@@ -28,6 +29,7 @@ struct RunSettings {
   bool progress = false;                         // a progress line, if it may be drawn
   Summary walked;                                // the walk's counts, shown from the start
   const std::atomic<bool>* interrupt = nullptr;  // set by a signal: stop, keep what is whole
+  Database* database = nullptr;                  // --db: each source's images go to it, no records
 };
 
 struct RunResult {

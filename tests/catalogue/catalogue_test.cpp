@@ -9,6 +9,9 @@
 // holds, told by its first bytes; and the walk's limits: a tree far deeper
 // than PATH_MAX, names with control codes, a real signal, a full disk, no
 // thread to be had, the progress line on a terminal.
+// With --db: the database holds the names the records hold, answers its
+// questions, reads again only what changed, and stays whole when the run is
+// killed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,18 +19,26 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if defined(TAPNAMES_HAVE_DATABASE)
+#include <sqlite3.h>
+#endif
 
 #include "archive_writer.h"
 #include "reader.h"
@@ -151,6 +162,12 @@ class Catalogue : public ::testing::Test {
 
   fs::path root_;
 };
+
+#if defined(TAPNAMES_HAVE_DATABASE)
+constexpr bool kHasDatabase = true;
+#else
+constexpr bool kHasDatabase = false;
+#endif
 
 const std::string kTsv =
     "path\tnumber\toffset\tblock_type\tname\n"
@@ -288,7 +305,12 @@ TEST_F(Catalogue, StatusesAndMessages) {
                                                 {"-j", "0"},
                                                 {"-x"},
                                                 {"--jobs"},
-                                                {"--quiet=yes"}}) {
+                                                {"--quiet=yes"},
+                                                {"--stats"},
+                                                {"--db", "c.db", "--search", "A", "coll"},
+                                                {"--db", "c.db", "--stats", "--duplicates"},
+                                                {"--db", "c.db", "--hashes", "crc32,sha256"},
+                                                {"--db="}}) {
     const Outcome got = run(root_, usage);
     EXPECT_EQ(got.status, 2) << usage[0];
     EXPECT_EQ(got.out, "");
@@ -321,6 +343,7 @@ TEST_F(Catalogue, StatusesAndMessages) {
   const Outcome help = run(root_, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: tapnames-catalogue", 0), 0U);
+  EXPECT_EQ(help.out.find("has no database") == std::string::npos, kHasDatabase);
   EXPECT_EQ(run(root_, {"-V"}).out.rfind("tapnames-catalogue ", 0), 0U);
 }
 
@@ -846,5 +869,370 @@ TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
     EXPECT_EQ(sink.text, c.read) << c.what;
   }
 }
+
+#if defined(TAPNAMES_HAVE_DATABASE)
+
+// Starts the catalogue in `folder` with `args`, its output thrown away.
+pid_t start(const fs::path& folder, std::vector<std::string> args) {
+  std::string binary = TAPNAMES_CATALOGUE_BINARY;
+  std::vector<char*> argv{binary.data()};
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (chdir(folder.c_str()) != 0 || null < 0) {
+      _exit(127);
+    }
+    dup2(null, 1);
+    dup2(null, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The rows of `sql` on the database in `file`: columns joined by tabs, rows
+// ended by newlines, NULL written as "NULL".
+std::string query(const fs::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string rows;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return "cannot open";
+  }
+  const auto add = [](void* out, int count, char** values, char** /*names*/) {
+    std::string& text = *static_cast<std::string*>(out);
+    for (int i = 0; i < count; ++i) {
+      text += i == 0 ? "" : "\t";
+      text += values[i] != nullptr ? values[i] : "NULL";
+    }
+    text += '\n';
+    return 0;
+  };
+  if (sqlite3_exec(db, sql.c_str(), add, &rows, nullptr) != SQLITE_OK) {
+    rows += sqlite3_errmsg(db);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
+// Everything a database holds but its row numbers and the times of the scans.
+std::string content(const fs::path& file) {
+  return query(file, "SELECT path, size, mtime, hashes, error FROM sources ORDER BY path") +
+         query(file,
+               "SELECT path, size, mtime, hash, crc32, md5, sha1, names, error FROM images "
+               "ORDER BY path") +
+         query(file,
+               "SELECT i.path, n.number, n.\"offset\", n.block_type, n.name, hex(n.name_bytes) "
+               "FROM names n JOIN images i ON i.id = n.image_id ORDER BY i.path, n.number");
+}
+
+// What md5sum or sha1sum says of `file`.
+std::string tool_hash(const std::string& tool, const fs::path& file) {
+  const std::string command = tool + " '" + file.string() + "'";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string text;
+  for (int c = std::fgetc(pipe); c != EOF && c != ' '; c = std::fgetc(pipe)) {
+    text += static_cast<char>(c);
+  }
+  pclose(pipe);
+  return text;
+}
+
+// The lines of `text` holding `part`.
+std::string lines_with(const std::string& text, const std::string& part) {
+  std::string found;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start) + 1;
+    const std::string line = text.substr(start, end - start);
+    found += line.find(part) != std::string::npos ? line : "";
+    start = end;
+  }
+  return found;
+}
+
+constexpr const char* kHeader = "path\tnumber\toffset\tblock_type\tname\n";
+
+// The same image as a .tap, gzipped and in a zip, beside two others.
+class CatalogueDatabase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "catalogue-db-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    coll_ = root_ / "coll";
+    db_ = root_ / "c.db";
+    fs::create_directories(coll_ / "copies");
+    game_ = TapeBuilder()
+                .header("SPACE RACE")
+                .data_block(300, 7)
+                .header("\x12TITLE\x92 HIGH", 2)
+                .take();
+    write_file(coll_ / "game.tap", game_);
+    write_file(coll_ / "copies" / "game.tap.gz", tapes::gzip_bytes(game_));
+    write_file(coll_ / "copies" / "pack.zip",
+               tapes::zip_bytes({{"games/GAME.TAP", game_}, {"other.tap", one_name("OTHER")}}));
+    write_file(coll_ / "solo.tap", one_name("SOLO"));
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path root_;
+  fs::path coll_;
+  fs::path db_;
+  std::vector<std::uint8_t> game_;
+};
+
+TEST_F(CatalogueDatabase, HoldsTheRecordsNamesAndAnswersFromThem) {
+  const Outcome tsv = run(root_, {"-q", "coll"});
+  const Outcome escaped = run(root_, {"-q", "-e", "--format", "csv", "coll"});
+  ASSERT_EQ(tsv.status, 0);
+  const Outcome stored = run(root_, {"-q", "--db", "c.db", "coll"});
+  EXPECT_EQ(stored.out, "");
+  EXPECT_EQ(stored.err, "");
+  EXPECT_EQ(stored.status, 0);
+  EXPECT_EQ(kHeader + query(db_,
+                            "SELECT i.path, n.number, n.\"offset\", n.block_type, n.name FROM "
+                            "names n JOIN images i ON i.id = n.image_id ORDER BY i.path, n.number"),
+            tsv.out);
+
+  // A file's time in nanoseconds, as stat gives it.
+  struct stat status {};
+  ASSERT_EQ(stat((coll_ / "game.tap").c_str(), &status), 0);
+  EXPECT_EQ(
+      query(db_, "SELECT mtime, size FROM images WHERE path = 'coll/game.tap'"),
+      std::to_string(std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec) +
+          "\t" + std::to_string(game_.size()) + "\n");
+
+  std::string hash = query(db_, "SELECT hash FROM images WHERE path = 'coll/game.tap'");
+  hash.pop_back();
+  EXPECT_EQ(hash.size(), 32U);
+  const std::string others = std::to_string(one_name("OTHER").size() + one_name("SOLO").size());
+  struct Question {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const std::vector<Question> questions = {
+      {{"--duplicates"},
+       "hash\tcount\tpath\n" + hash + "\t3\tcoll/copies/game.tap.gz\n" + hash +
+           "\t3\tcoll/copies/pack.zip!games/GAME.TAP\n" + hash + "\t3\tcoll/game.tap\n"},
+      {{"--search", "aCe r"}, kHeader + lines_with(tsv.out, "SPACE RACE")},
+      {{"--search", "title h"}, kHeader + lines_with(tsv.out, "TITLE HIGH")},
+      {{"-e", "--search", "reverse on}TITLE", "--format", "csv"},
+       "path,number,offset,block_type,name\r\n" + lines_with(escaped.out, "{REVERSE ON}")},
+      {{"--search", "nowhere"}, kHeader},
+      {{"--stats", "--format", "jsonl"},
+       "{\"images\":5,\"names\":8,\"bytes\":" +
+           std::to_string(3 * game_.size() + std::stoul(others)) +
+           ",\"failures\":0,\"duplicates\":2}\n"},
+  };
+  for (const Question& question : questions) {
+    std::vector<std::string> args = {"--db", "c.db"};
+    args.insert(args.end(), question.args.begin(), question.args.end());
+    const Outcome got = run(root_, args);
+    EXPECT_EQ(got.out, question.out) << question.args[0];
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+  }
+
+  // Hashes not kept before: every image is read again for them.
+  const Outcome hashed = run(root_, {"--db", "c.db", "--hashes", "sha1,crc32,md5", "coll"});
+  EXPECT_EQ(hashed.err,
+            "tapnames-catalogue: 5 images, 8 names, 0 images without names, 0 skipped, 0 "
+            "failures, 115184 bytes read in T s\n"
+            "tapnames-catalogue: c.db: 5 images read, 0 unchanged, 0 removed\n");
+  for (const fs::path& image : {coll_ / "game.tap", coll_ / "solo.tap"}) {
+    std::vector<std::uint8_t> bytes(fs::file_size(image));
+    std::FILE* file = std::fopen(image.c_str(), "rb");
+    ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::fclose(file);
+    std::array<char, 16> crc{};
+    std::snprintf(crc.data(), crc.size(), "%08lx",
+                  crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+    EXPECT_EQ(query(db_,
+                    "SELECT DISTINCT crc32, md5, sha1 FROM images WHERE hash = (SELECT hash "
+                    "FROM images WHERE path = 'coll/" +
+                        image.filename().string() + "')"),
+              std::string(crc.data()) + "\t" + tool_hash("md5sum", image) + "\t" +
+                  tool_hash("sha1sum", image) + "\n")
+        << image;
+  }
+
+  // Another -e writes the kept names again, from their bytes, reading nothing.
+  const Outcome escape = run(root_, {"--db", "c.db", "-e", "coll"});
+  EXPECT_EQ(escape.err,
+            "tapnames-catalogue: 0 images, 0 names, 0 images without names, 0 skipped, 0 "
+            "failures, 0 bytes read in T s\n"
+            "tapnames-catalogue: c.db: 0 images read, 5 unchanged, 0 removed\n");
+  EXPECT_EQ(query(db_, "SELECT DISTINCT name FROM names WHERE number = 2"),
+            "{REVERSE ON}TITLE{REVERSE OFF} HIGH\n");
+
+  // XXH3-128 as its authors publish it for no bytes at all, high half first.
+  write_file(root_ / "empty.tap", {});
+  ASSERT_EQ(run(root_, {"-q", "--db", "empty.db", "empty.tap"}).status, 0);
+  EXPECT_EQ(query(root_ / "empty.db", "SELECT hash, size, names FROM images"),
+            "99aa06d3014798d86001c324468d497f\t0\t0\n");
+}
+
+TEST_F(CatalogueDatabase, ReadsAgainOnlyWhatChanged) {
+  // A broken image is not read again either, but its failure is told again
+  // and counted, as if it had been.
+  std::vector<std::uint8_t> cut = tapes::gzip_bytes(one_name("CUT"));
+  cut.resize(cut.size() / 2);
+  write_file(coll_ / "bad.tap.gz", cut);
+  const std::string broken =
+      "tapnames-catalogue: coll/bad.tap.gz: truncated gzip data (unexpected end of file)\n";
+  const Outcome first = run(root_, {"--db", "c.db", "coll"});
+  EXPECT_EQ(first.err, broken +
+                           "tapnames-catalogue: 6 images, 9 names, 0 images without names, 0 "
+                           "skipped, 1 failure, 131439 bytes read in T s\n"
+                           "tapnames-catalogue: c.db: 6 images read, 0 unchanged, 0 removed\n");
+  const std::string rows = "SELECT id, path, scanned FROM images ORDER BY path";
+  const std::string before = query(db_, rows);
+  const Outcome again = run(root_, {"--db", "c.db", "coll"});
+  EXPECT_EQ(again.err, broken +
+                           "tapnames-catalogue: 0 images, 0 names, 0 images without names, 0 "
+                           "skipped, 1 failure, 0 bytes read in T s\n"
+                           "tapnames-catalogue: c.db: 0 images read, 6 unchanged, 0 removed\n");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(query(db_, rows), before);
+
+  // One image changed (its size the same, its time later), one removed.
+  const fs::file_time_type time = fs::last_write_time(coll_ / "solo.tap");
+  write_file(coll_ / "solo.tap", one_name("SOLO 2"));
+  fs::last_write_time(coll_ / "solo.tap", time + std::chrono::seconds(1));
+  fs::remove(coll_ / "copies" / "game.tap.gz");
+  const Outcome changed = run(root_, {"--db", "c.db", "coll"});
+  EXPECT_EQ(changed.err, broken +
+                             "tapnames-catalogue: 1 image, 1 name, 0 images without names, 0 "
+                             "skipped, 1 failure, 17128 bytes read in T s\n"
+                             "tapnames-catalogue: c.db: 1 image read, 4 unchanged, 1 removed\n");
+  EXPECT_EQ(query(db_,
+                  "SELECT path, name FROM images JOIN names ON image_id = images.id WHERE "
+                  "path LIKE '%solo%'"),
+            "coll/solo.tap\tSOLO 2\n");
+  std::string untouched;
+  for (const std::string& line : {lines_with(before, "bad.tap.gz"), lines_with(before, "pack.zip"),
+                                  lines_with(before, "coll/game")}) {
+    untouched += line;
+  }
+  EXPECT_EQ(query(db_,
+                  "SELECT id, path, scanned FROM images WHERE path != 'coll/solo.tap' ORDER "
+                  "BY path"),
+            untouched);
+
+  // Another root leaves these alone; a root that cannot be found keeps its rows.
+  fs::create_directory(root_ / "more");
+  write_file(root_ / "more" / "m.tap", one_name("MORE"));
+  EXPECT_EQ(run(root_, {"-q", "--db", "c.db", "more"}).status, 0);
+  fs::rename(coll_, root_ / "moved");
+  const Outcome gone = run(root_, {"--db", "c.db", "coll", "more"});
+  EXPECT_EQ(gone.err,
+            "tapnames-catalogue: coll: No such file or directory\n"
+            "tapnames-catalogue: 0 images, 0 names, 0 images without names, 0 skipped, 1 "
+            "failure, 0 bytes read in T s\n"
+            "tapnames-catalogue: c.db: 0 images read, 1 unchanged, 0 removed\n");
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(query(db_, "SELECT count(*) FROM images"), "6\n");
+}
+
+TEST_F(CatalogueDatabase, StaysWholeWhenKilled) {
+  // Enough images that a kill falls inside the run.
+  fs::create_directory(coll_ / "many");
+  std::vector<tapes::Member> members;
+  for (int i = 0; i < 200; ++i) {
+    std::vector<std::uint8_t> image = TapeBuilder()
+                                          .header("IMAGE " + std::to_string(i))
+                                          .data_block(20000, static_cast<std::uint_fast32_t>(i))
+                                          .header("END", 2)
+                                          .take();
+    if (i % 10 == 0) {
+      members.push_back({"m" + std::to_string(i) + ".tap", image});
+    }
+    write_file(coll_ / "many" / (std::to_string(i) + ".tap"), image);
+  }
+  write_file(coll_ / "many" / "members.zip", tapes::zip_bytes(members));
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(run(root_, {"-q", "--db", "whole.db", "coll"}).status, 0);
+  const auto whole = std::chrono::steady_clock::now() - started;
+
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<std::int64_t> moment(
+      0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count());
+  const fs::path killed = root_ / "killed.db";
+  for (int kill_number = 0; kill_number < 5; ++kill_number) {
+    const auto delay = std::chrono::microseconds(moment(random));
+    SCOPED_TRACE("killed after " + std::to_string(delay.count()) + " us");
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      fs::remove(killed.string() + suffix);
+    }
+    const pid_t pid = start(root_, {"-q", "--db", "killed.db", "coll"});
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (fs::exists(killed)) {
+      // A question first, as a user may ask right after; then SQLite's check.
+      // Killed before its tables were made, the file is no catalogue yet.
+      const Outcome asked = run(root_, {"--db", "killed.db", "--stats"});
+      const bool made = query(killed, "PRAGMA user_version") == "1\n";
+      EXPECT_EQ(asked.status, made ? 0 : 1) << asked.err;
+      EXPECT_EQ(query(killed, "PRAGMA integrity_check"), "ok\n");
+      if (made) {
+        // Each image with all of its names, or not at all.
+        EXPECT_EQ(query(killed,
+                        "SELECT count(*) FROM images i WHERE names != "
+                        "(SELECT count(*) FROM names WHERE image_id = i.id)"),
+                  "0\n");
+      }
+    }
+    ASSERT_EQ(run(root_, {"-q", "--db", "killed.db", "coll"}).status, 0);
+    EXPECT_EQ(content(killed), content(root_ / "whole.db"));
+  }
+}
+
+TEST_F(CatalogueDatabase, RefusesWhatIsNotItsDatabase) {
+  const auto make = [this](const char* name, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((root_ / name).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  };
+  make("newer.db",
+       "PRAGMA application_id = 1413566531; PRAGMA user_version = 2; CREATE TABLE t(x)");
+  make("other.db", "CREATE TABLE t(x)");
+  write_file(root_ / "text.db", std::vector<std::uint8_t>(1000, 'x'));
+  struct Refusal {
+    std::string file;
+    std::string reason;
+  };
+  const std::vector<Refusal> refusals = {
+      {"newer.db",
+       "the database is of version 2, newer than this tapnames-catalogue knows (1): use a newer "
+       "tapnames-catalogue"},
+      {"other.db", "not a tapnames-catalogue database"},
+      {"text.db", "file is not a database"},
+      {"none.db", "unable to open database file"},  // a question makes none
+  };
+  for (const Refusal& refusal : refusals) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--db", refusal.file, "coll"},
+          {"--db", refusal.file, "--stats"}}) {
+      if (refusal.file == "none.db" && args[2] == "coll") {
+        continue;
+      }
+      const Outcome got = run(root_, args);
+      EXPECT_EQ(got.out, "") << refusal.file;
+      EXPECT_EQ(got.err, "tapnames-catalogue: " + refusal.file + ": " + refusal.reason + "\n");
+      EXPECT_EQ(got.status, 1);
+    }
+  }
+  EXPECT_EQ(query(root_ / "other.db", "SELECT name FROM sqlite_schema"), "t\n");
+  EXPECT_FALSE(fs::exists(root_ / "none.db"));
+}
+
+#endif  // TAPNAMES_HAVE_DATABASE
 
 }  // namespace

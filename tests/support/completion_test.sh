@@ -49,6 +49,9 @@ case $program in
     expect "0 1 2 3 4 5 6 7 8 9" tapnames-catalogue --max-depth=
     expect "TWO.TAP four.tap.zst games old.tar.xz one.tap pack.zip three.Tap.GZ" \
       tapnames-catalogue -e ""
+    expect "--db --duplicates" tapnames-catalogue --d
+    expect "md5" tapnames-catalogue --hashes m
+    expect "notes.txt" tapnames-catalogue --db n
     expect "notes.txt" tapnames-catalogue --files-from n
     ;;
   tapnames-inspect)
