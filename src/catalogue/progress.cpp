@@ -61,9 +61,9 @@ void print_summary(const Summary& summary, double seconds, std::FILE* err) {
   std::array<char, 256> counts{};
   print_counts(counts, summary, true);
   std::array<char, 384> line{};
-  const int length =
-      std::snprintf(line.data(), line.size(), "tapnames-catalogue: %s, %" PRIu64 " byte%s read in %.2f s\n",
-                    counts.data(), summary.bytes, plural(summary.bytes), seconds);
+  const int length = std::snprintf(line.data(), line.size(),
+                                   "tapnames-catalogue: %s, %" PRIu64 " byte%s read in %.2f s\n",
+                                   counts.data(), summary.bytes, plural(summary.bytes), seconds);
   if (length > 0) {
     tapnames::write_text(
         err,
