@@ -6,6 +6,8 @@
 #include <array>
 #include <charconv>
 
+#include "name_render.h"
+
 namespace catalogue {
 namespace {
 
@@ -166,24 +168,9 @@ void append_record(std::string& out, Format format, const Record& record) {
 }
 
 void append_tsv_field(std::string& out, std::string_view field) {
-  for (const char c : field) {
-    switch (c) {
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
-    }
-  }
+  const std::size_t at = out.size();
+  out.resize(at + (2 * field.size()));
+  out.resize(at + tapnames::render_tsv_field(field, std::span(out).subspan(at)));
 }
 
 void append_csv_field(std::string& out, std::string_view field) {

@@ -42,4 +42,10 @@ inline constexpr std::size_t kMaxResultLine = 32 + kMaxRenderedName;
 std::size_t render_result_line(bool numbered, std::uint64_t number, NameBytes name, bool escape,
                                std::span<char, kMaxResultLine> out) noexcept;
 
+// Writes `text` as a field of a tab-separated record, as every front end
+// writes one: tab, newline, carriage return and backslash as \t, \n, \r
+// and \\, every other byte as it is. `out` must hold twice the text.
+// Returns the characters written.
+std::size_t render_tsv_field(std::string_view text, std::span<char> out) noexcept;
+
 }  // namespace tapnames

@@ -196,6 +196,18 @@ __attribute__((export_name("render_name"))) std::uint32_t render_name(std::uint3
                                          std::span(text).first<tapnames::kMaxRenderedName>()));
 }
 
+// The `length` bytes at the start of input() as a field of a tab-separated
+// record, written after them; returns its length (0 when it does not fit).
+__attribute__((export_name("tsv_field"))) std::uint32_t tsv_field(std::uint32_t length) {
+  if (length > kInputSize / 3) {
+    return 0;
+  }
+  const std::span<std::uint8_t> bytes(input);
+  const std::string_view field(reinterpret_cast<const char*>(bytes.data()), length);  // NOLINT
+  return length_of(tapnames::render_tsv_field(
+      field, std::span(reinterpret_cast<char*>(bytes.data()) + length, 2 * length)));  // NOLINT
+}
+
 // Numbers and offsets as doubles, exact up to 2^53 (an image of 8 PiB).
 __attribute__((export_name("result_number"))) double result_number(std::uint32_t index) {
   return scanner().results().empty() ? 0 : static_cast<double>(result(index).number);

@@ -658,10 +658,10 @@
   }
 
   // The TSV of tapnames-catalogue: one record per name shown, images by
-  // path, names in tape order; tab, newline and backslash escaped in every field.
+  // path, names in tape order; every field escaped by the module, as the
+  // catalogue escapes it (tab, newline, carriage return and backslash).
   function tsv() {
-    const escape = (text) => String(text).replace(/[\\\t\n]/g,
-        (c) => (c === '\\' ? '\\\\' : c === '\t' ? '\\t' : '\\n'));
+    const escape = (text) => renderer.tsvField(text);
     const lines = ['path\tnumber\toffset\tblock_type\tname'];
     for (const image of images) {
       if (!image.view) continue;
