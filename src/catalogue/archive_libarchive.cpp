@@ -276,7 +276,11 @@ void read_reopening(const Open& open, std::uint64_t size, ImageSink& sink,
       return;
     }
     if (reopened == kMaxReopen) {
-      sink.fail(chain, "not read on: more than " + std::to_string(kMaxReopen) + " damaged members");
+      // Built from whole words: a literal cut at a word's middle would leave a
+      // misspelt fragment in the program's strings.
+      static const std::string kTooMany =
+          "not read on: over " + std::to_string(kMaxReopen) + " damaged members";
+      sink.fail(chain, kTooMany);
       return;
     }
     skip = ending.resume_at;
