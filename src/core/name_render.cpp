@@ -160,7 +160,11 @@ std::size_t render_result_line(bool numbered, std::uint64_t number, NameBytes na
 std::size_t render_tsv_field(std::string_view text, std::span<char> out) noexcept {
   std::size_t at = 0;
   for (const char c : text) {
-    const char escaped = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\\' ? '\\' : 0;
+    const char escaped = c == '\t'   ? 't'
+                         : c == '\n' ? 'n'
+                         : c == '\r' ? 'r'
+                         : c == '\\' ? '\\'
+                                     : '\0';
     if (escaped != 0) {
       out[at++] = '\\';
       out[at++] = escaped;
