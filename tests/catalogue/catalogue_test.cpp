@@ -65,6 +65,17 @@ struct How {
 
 // Runs the catalogue in `folder` with `args`, as `how` says. The time in the
 // summary is written "T".
+// The catalogue's argument vector for exec: the binary, `args`, a null; the
+// strings stay in `binary` and `args`.
+std::vector<char*> catalogue_argv(std::string& binary, std::vector<std::string>& args) {
+  std::vector<char*> argv{binary.data()};
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
 Outcome run_how(const fs::path& folder, std::vector<std::string> args, const How& how) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
@@ -75,11 +86,7 @@ Outcome run_how(const fs::path& folder, std::vector<std::string> args, const How
   }
   close(in[1]);
   std::string binary = TAPNAMES_CATALOGUE_BINARY;
-  std::vector<char*> argv{binary.data()};
-  for (std::string& arg : args) {
-    argv.push_back(arg.data());
-  }
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = catalogue_argv(binary, args);
   const pid_t pid = fork();
   if (pid == 0) {
     constexpr uid_t kNobody = 65534;
@@ -875,11 +882,7 @@ TEST(CatalogueStream, WhatStandardInputHoldsIsToldByItsFirstBytes) {
 // Starts the catalogue in `folder` with `args`, its output thrown away.
 pid_t start(const fs::path& folder, std::vector<std::string> args) {
   std::string binary = TAPNAMES_CATALOGUE_BINARY;
-  std::vector<char*> argv{binary.data()};
-  for (std::string& arg : args) {
-    argv.push_back(arg.data());
-  }
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = catalogue_argv(binary, args);
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_WRONLY);
